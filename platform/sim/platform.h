@@ -1,0 +1,61 @@
+// Simulated platform for the host build: the Windows and UCRT names the program calls,
+// declared with their Windows signatures and defined by platform/sim/*.cpp.
+#pragma once
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+using LONG = std::int32_t;
+using DWORD = std::uint32_t;
+using LPDWORD = DWORD*;
+using REGSAM = DWORD;
+using WCHAR = wchar_t;
+using LPWSTR = WCHAR*;
+using LPCWSTR = const WCHAR*;
+using errno_t = int;
+using rsize_t = std::size_t;
+
+struct HKEY__;
+using HKEY = HKEY__*;
+using PHKEY = HKEY*;
+
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+using PFILETIME = FILETIME*;
+
+#define WINAPI
+#define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000002u)))
+#define KEY_READ 0x20019u
+
+#define ERROR_SUCCESS 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_CALL_NOT_IMPLEMENTED 120L
+#define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_KEY_DELETED 1018L
+
+extern "C" {
+LONG WINAPI RegDeleteKeyW(HKEY key, LPCWSTR subKey);
+LONG WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM desired, PHKEY result);
+LONG WINAPI RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength,
+                          LPDWORD reserved, LPWSTR className, LPDWORD classLength,
+                          PFILETIME lastWriteTime);
+LONG WINAPI RegCloseKey(HKEY key);
+int WINAPI lstrlenW(LPCWSTR text);
+
+errno_t _dupenv_s(char** buffer, std::size_t* size, const char* name);
+errno_t strcat_s(char* destination, rsize_t capacity, const char* source);
+errno_t wcscpy_s(wchar_t* destination, rsize_t capacity, const wchar_t* source);
+errno_t wcsncat_s(wchar_t* destination, rsize_t capacity, const wchar_t* source, rsize_t count);
+// system() keeps the C library's declaration from <cstdlib>; the simulation defines it.
+}
