@@ -1,0 +1,3 @@
+#include "cleanup/run_cleanup.h"
+
+int main(int /*argc*/, char* /*argv*/[], char* /*envp*/[]) { return RunCleanup(); }

@@ -1,0 +1,53 @@
+#include "registry/delete_key_tree.h"
+
+int DeleteKeyTree(LPCWSTR keyPath) {
+    // A path that leaves no room for the separator below it could not be descended into.
+    if (lstrlenW(keyPath) >= KeyPathCapacity - 1) return 0;
+    WCHAR path[KeyPathCapacity];
+    wcscpy_s(path, KeyPathCapacity, keyPath);
+    return DeleteKeyTreeRecurse(HKEY_LOCAL_MACHINE, path);
+}
+
+int DeleteKeyTreeRecurse(HKEY root, LPWSTR keyPath) {
+    if (RegDeleteKeyW(root, keyPath) == ERROR_SUCCESS) return 1;
+
+    HKEY key;
+    const LONG opened = RegOpenKeyExW(root, keyPath, 0, KEY_READ, &key);
+    if (opened == ERROR_FILE_NOT_FOUND) return 1;
+    if (opened != ERROR_SUCCESS) {
+        printf("Error opening key.\n");
+        return 0;
+    }
+
+    const int length = lstrlenW(keyPath);
+    const bool hasSeparator = length > 0 && keyPath[length - 1] == L'\\';
+    if (!hasSeparator && length + 2 > KeyPathCapacity) {
+        RegCloseKey(key);
+        return 0;
+    }
+    if (!hasSeparator) {
+        keyPath[length] = L'\\';
+        keyPath[length + 1] = L'\0';
+    }
+    const int mark = hasSeparator ? length : length + 1;
+
+    for (;;) {
+        WCHAR name[SubkeyNameCapacity];
+        DWORD nameLength = SubkeyNameCapacity;
+        FILETIME lastWrite;
+        if (RegEnumKeyExW(key, 0, name, &nameLength, nullptr, nullptr, nullptr, &lastWrite) !=
+            ERROR_SUCCESS)
+            break;
+        // The previous child is still named at the mark: listed again, it was not deleted.
+        if (wcscmp(name, keyPath + mark) == 0) break;
+        // A child whose full path would not fit is left whole rather than worked on cut.
+        if (mark + lstrlenW(name) >= KeyPathCapacity) break;
+        keyPath[mark] = L'\0';
+        wcsncat_s(keyPath, KeyPathCapacity, name, SubkeyNameCapacity);
+        if (DeleteKeyTreeRecurse(root, keyPath) == 0) break;
+    }
+
+    keyPath[mark - 1] = L'\0';
+    RegCloseKey(key);
+    return RegDeleteKeyW(root, keyPath) == ERROR_SUCCESS ? 1 : 0;
+}

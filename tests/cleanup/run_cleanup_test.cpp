@@ -1,0 +1,120 @@
+#include "cleanup/run_cleanup.h"
+
+#include "cleanup/catalogue.h"
+#include "tests/support/captured_stdout.h"
+#include "tests/support/sim_fixture.h"
+
+#include <string>
+
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::StartsWith;
+
+const char WaitLine[] = "Please wait while product cleanup completes...\n";
+
+class RunCleanupTest : public SimTest {
+protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        sim::SetEnv("ProgramFiles", "C:\\Program Files");
+        sim::SetEnv("ProgramData", "C:\\ProgramData");
+        for (const WCHAR* key : CleanupCatalogue::RegistryKeys) {
+            ASSERT_TRUE(sim::CreateKey(key));
+            ASSERT_TRUE(sim::CreateKey(std::wstring(key) + L"\\Sub\\Deeper"));
+        }
+    }
+
+    // The first path of each catalogue row, in the order the registry saw them.
+    static std::vector<std::wstring> RowsAttempted() {
+        std::vector<std::wstring> rows;
+        for (const auto& call : sim::RegistryCalls()) {
+            for (const WCHAR* key : CleanupCatalogue::RegistryKeys) {
+                if (call.path == key && (rows.empty() || rows.back() != key)) rows.push_back(key);
+            }
+        }
+        return rows;
+    }
+
+    static std::vector<std::wstring> Catalogue() {
+        return {std::begin(CleanupCatalogue::RegistryKeys), std::end(CleanupCatalogue::RegistryKeys)};
+    }
+
+    int Run() {
+        CapturedStdout out;
+        sim::OnSystem([&](const char*) {
+            flushedAtCommands_.push_back(out.Flushed());
+            registryCallsAtCommands_.push_back(sim::RegistryCalls().size());
+        });
+        const int status = RunCleanup();
+        output_ = out.Take();
+        return status;
+    }
+
+    std::string output_;
+    std::vector<std::string> flushedAtCommands_;
+    std::vector<std::size_t> registryCallsAtCommands_;
+};
+
+TEST_F(RunCleanupTest, WaitsThenUninstallsBothBundlesThenMsiThenDeletesEveryRowInOrder) {
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(output_, WaitLine);
+    ASSERT_EQ(sim::Commands().size(), 3u);
+    EXPECT_THAT(sim::Commands()[0], HasSubstr("\\{5307B30C-C252-350A-9AC4-2187A2492C94}\\"));
+    EXPECT_THAT(sim::Commands()[1], HasSubstr("\\{4A337600-F176-316C-BBE5-1D92826B6641}\\"));
+    EXPECT_EQ(sim::Commands()[2], "msiexec /X{4A4724E0-4100-0720-0000-C1F702640DB7} /q");
+    EXPECT_THAT(registryCallsAtCommands_, ElementsAre(0u, 0u, 0u));
+    EXPECT_EQ(RowsAttempted(), Catalogue());
+    for (const WCHAR* key : CleanupCatalogue::RegistryKeys) EXPECT_FALSE(sim::KeyExists(key));
+    EXPECT_TRUE(sim::KeyExists(L"SOFTWARE\\Morvanta\\OXB2"));
+    EXPECT_TRUE(sim::KeyExists(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"));
+}
+
+TEST_F(RunCleanupTest, WaitLineIsFlushedBeforeTheFirstCommandRuns) {
+    Run();
+    ASSERT_FALSE(flushedAtCommands_.empty());
+    EXPECT_EQ(flushedAtCommands_[0], WaitLine);
+}
+
+TEST_F(RunCleanupTest, FailedOrSkippedCommandsChangeNothingAfterThem) {
+    sim::FailEnvLookup("ProgramData", EINVAL);
+    sim::SetSystemResult(-1);
+    EXPECT_EQ(Run(), 0);
+    EXPECT_THAT(sim::Commands(), ElementsAre(StartsWith("msiexec /X")));
+    EXPECT_EQ(RowsAttempted(), Catalogue());
+}
+
+TEST_F(RunCleanupTest, RowThatCannotBeDeletedDoesNotStopTheRowsAfterIt) {
+    const std::wstring row5 = CleanupCatalogue::RegistryKeys[4];
+    sim::FailCall(sim::Op::OpenKey, row5 + L"\\Sub", ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(output_, std::string(WaitLine) + "Error opening key.\n");
+    EXPECT_TRUE(sim::KeyExists(row5 + L"\\Sub\\Deeper"));
+    EXPECT_EQ(RowsAttempted(), Catalogue());
+    for (int row = 5; row < CleanupCatalogue::RegistryKeyCount; ++row)
+        EXPECT_FALSE(sim::KeyExists(CleanupCatalogue::RegistryKeys[row]));
+}
+
+TEST_F(RunCleanupTest, AbsentRowsAreSkippedSilently) {
+    sim::Reset();
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(output_, WaitLine);
+    EXPECT_EQ(RowsAttempted(), Catalogue());
+}
+
+TEST_F(RunCleanupTest, ExitStatusIsZeroWhenNothingAtAllCanBeRemoved) {
+    sim::FailEnvLookup("ProgramFiles", EINVAL);
+    sim::SetSystemResult(1);
+    std::string expected = WaitLine;
+    for (const WCHAR* key : CleanupCatalogue::RegistryKeys) {
+        sim::FailCall(sim::Op::OpenKey, key, ERROR_ACCESS_DENIED);
+        expected += "Error opening key.\n";
+    }
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(output_, expected);
+    for (const WCHAR* key : CleanupCatalogue::RegistryKeys) EXPECT_TRUE(sim::KeyExists(key));
+}
+
+}  // namespace

@@ -1,0 +1,26 @@
+#include "tests/platform/registry_seed.h"
+
+#include "sim_control.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace seed {
+
+const wchar_t ScratchKey[] = L"SOFTWARE\\ProductCleanupTests";
+
+void BeginRegistryTest() {
+    sim::Reset();
+    sim::CreateKey(ScratchKey);
+}
+
+void EndRegistryTest() {
+    EXPECT_THAT(sim::Violations(), ::testing::IsEmpty());
+    EXPECT_EQ(sim::OpenHandleCount(), 0);
+}
+
+bool CreateKey(const std::wstring& path) { return sim::CreateKey(path); }
+
+bool KeyExists(const std::wstring& path) { return sim::KeyExists(path); }
+
+}  // namespace seed

@@ -1,0 +1,103 @@
+// The simulation's own controls, and the loud failures it gives for what it does not model or
+// what would end the process on Windows.
+#include "tests/support/sim_fixture.h"
+
+#include <string>
+
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::SizeIs;
+
+class SimPlatform : public ::testing::Test {
+protected:
+    void SetUp() override { sim::Reset(); }
+    void TearDown() override { sim::Reset(); }
+};
+
+TEST_F(SimPlatform, InjectedStatusAnswersEveryCallOnThatPathInAnyCase) {
+    ASSERT_TRUE(sim::CreateKey(L"SOFTWARE\\Key"));
+    sim::FailCall(sim::Op::DeleteKey, L"software\\KEY", ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Key"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KEY"), ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(sim::KeyExists(L"SOFTWARE\\Key"));
+    ASSERT_THAT(sim::RegistryCalls(), SizeIs(2));
+    EXPECT_EQ(sim::RegistryCalls()[1].path, L"SOFTWARE\\KEY");
+    EXPECT_EQ(sim::RegistryCalls()[1].status, ERROR_ACCESS_DENIED);
+}
+
+TEST_F(SimPlatform, HandlesAreCountedAndASecondCloseIsAViolation) {
+    ASSERT_TRUE(sim::CreateKey(L"SOFTWARE\\Key"));
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Key", 0, KEY_READ, &key), ERROR_SUCCESS);
+    EXPECT_EQ(sim::OpenHandleCount(), 1);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(sim::OpenHandleCount(), 0);
+    EXPECT_THAT(sim::Violations(), IsEmpty());
+    EXPECT_NE(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_THAT(sim::Violations(), ElementsAre(HasSubstr("not open")));
+}
+
+TEST_F(SimPlatform, UnmodelledCallsFailLoudlyInsteadOfSucceeding) {
+    ASSERT_TRUE(sim::CreateKey(L"SOFTWARE\\Key\\Sub"));
+    HKEY key;
+    EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Key", 0, 0xF003F, &key), ERROR_SUCCESS);
+    EXPECT_NE(RegDeleteKeyW(reinterpret_cast<HKEY>(0x80000001u), L"SOFTWARE\\Key\\Sub"), ERROR_SUCCESS);
+    EXPECT_NE(RegDeleteKeyW(HKEY_LOCAL_MACHINE, L""), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Key", 0, KEY_READ, &key), ERROR_SUCCESS);
+    WCHAR name[260], className[260];
+    DWORD length = 260, classLength = 260;
+    EXPECT_NE(RegEnumKeyExW(key, 0, name, &length, nullptr, className, &classLength, nullptr), ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_THAT(sim::Violations(), SizeIs(4));
+    EXPECT_TRUE(sim::KeyExists(L"SOFTWARE\\Key\\Sub"));
+}
+
+TEST_F(SimPlatform, BoundedStringFunctionsAppendWithinCapacityAndFlagOverflow) {
+    char narrow[8] = "ab";
+    EXPECT_EQ(strcat_s(narrow, sizeof narrow, "cdefg"), 0);
+    EXPECT_STREQ(narrow, "abcdefg");
+    EXPECT_THAT(sim::Violations(), IsEmpty());
+    EXPECT_EQ(strcat_s(narrow, sizeof narrow, "h"), ERANGE);
+    EXPECT_STREQ(narrow, "");
+
+    wchar_t wide[4];
+    EXPECT_EQ(wcscpy_s(wide, 4, L"xyz"), 0);
+    EXPECT_EQ(wcscpy_s(wide, 4, L"wxyz"), ERANGE);
+    EXPECT_EQ(wcscpy_s(wide, 4, L"x"), 0);
+    EXPECT_EQ(wcsncat_s(wide, 4, L"yzzzz", 2), 0);
+    EXPECT_EQ(std::wstring(wide), L"xyz");
+    EXPECT_EQ(wcsncat_s(wide, 4, L"q", 4), ERANGE);
+    EXPECT_THAT(sim::Violations(), SizeIs(3));
+}
+
+TEST_F(SimPlatform, EnvironmentCopiesAreTrackedUntilFreed) {
+    sim::SetEnv("Name", "value");
+    char* copy = nullptr;
+    size_t size = 0;
+    ASSERT_EQ(_dupenv_s(&copy, &size, "Name"), 0);
+    EXPECT_STREQ(copy, "value");
+    EXPECT_EQ(size, 6u);
+    EXPECT_EQ(sim::LiveEnvCopies(), 1);
+    free(copy);
+    EXPECT_EQ(sim::LiveEnvCopies(), 0);
+
+    EXPECT_EQ(_dupenv_s(&copy, &size, "Unset"), 0);
+    EXPECT_EQ(copy, nullptr);
+    sim::FailEnvLookup("Name", ENOMEM);
+    EXPECT_EQ(_dupenv_s(&copy, &size, "Name"), ENOMEM);
+    EXPECT_EQ(copy, nullptr);
+}
+
+TEST_F(SimPlatform, SystemRecordsTheCommandAndAnswersTheChosenStatus) {
+    sim::SetSystemResult(42);
+    std::string seen;
+    sim::OnSystem([&](const char* command) { seen = command; });
+    EXPECT_EQ(system("echo hi"), 42);
+    EXPECT_EQ(seen, "echo hi");
+    EXPECT_THAT(sim::Commands(), ElementsAre("echo hi"));
+}
+
+}  // namespace

@@ -1,0 +1,142 @@
+// Random trees with random faults: whatever the registry answers, the deletion stays inside
+// its subtree, names only whole paths, closes what it opens, ends in linear time, and reports
+// exactly the refused opens.
+#include "registry/delete_key_tree.h"
+
+#include "tests/support/captured_stdout.h"
+#include "tests/support/sim_fixture.h"
+
+#include <chrono>
+#include <cwctype>
+#include <random>
+#include <set>
+#include <string>
+
+namespace {
+
+constexpr unsigned FirstSeed = 20261208;
+constexpr int Cases = 4000;
+constexpr int MaxKeys = 80;
+
+const std::wstring Parent = L"SOFTWARE\\Fuzz";
+const std::wstring Row = Parent + L"\\Row";
+
+struct Case {
+    std::set<std::wstring> keys;  // exact full paths of the row's tree, row included
+};
+
+class Generator {
+public:
+    explicit Generator(unsigned seed) : random_(seed) {}
+
+    Case Build() {
+        Case made;
+        if (Chance(0.05)) return made;  // the row is absent
+        Add(made, Row, 0);
+        return made;
+    }
+
+private:
+    bool Chance(double p) { return std::bernoulli_distribution(p)(random_); }
+    int Between(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random_); }
+
+    std::wstring Name() {
+        static const wchar_t alphabet[] = L"abcdefghijKLMNOPQRST0123456789 ._-{}";
+        const int length = Chance(0.1) ? Between(200, 255) : Between(1, 12);
+        std::wstring name;
+        for (int i = 0; i < length; ++i) name += alphabet[Between(0, std::size(alphabet) - 2)];
+        return name;
+    }
+
+    void Add(Case& made, const std::wstring& path, int depth) {
+        EXPECT_TRUE(sim::CreateKey(path));
+        made.keys.insert(path);
+        Inject(path, depth);
+        if (depth == 8) return;
+        const int children = Chance(0.3) ? 0 : Between(1, Chance(0.1) ? 30 : 4);
+        std::set<std::wstring> folded;
+        for (int i = 0; i < children && static_cast<int>(made.keys.size()) < MaxKeys; ++i) {
+            std::wstring name = Name();
+            std::wstring upper;
+            for (wchar_t c : name) upper += static_cast<wchar_t>(std::towupper(c));
+            if (!folded.insert(upper).second) continue;
+            Add(made, path + L"\\" + name, depth + 1);
+        }
+    }
+
+    std::mt19937 random_;
+
+    // Not-found is only ever a listed subkey's answer: for the row itself it would be the truth.
+    void Inject(const std::wstring& path, int depth) {
+        switch (Between(0, 39)) {
+        case 0: sim::FailCall(sim::Op::OpenKey, path, ERROR_ACCESS_DENIED); break;
+        case 1: sim::FailCall(sim::Op::DeleteKey, path, ERROR_ACCESS_DENIED); break;
+        case 2: sim::FailCall(sim::Op::EnumKey, path, ERROR_MORE_DATA); break;
+        case 3:
+            if (depth > 0) sim::FailCall(sim::Op::OpenKey, path, ERROR_FILE_NOT_FOUND);
+            break;
+        default: break;
+        }
+    }
+};
+
+int RefusedOpensReached() {
+    int refused = 0;
+    for (const auto& call : sim::RegistryCalls())
+        if (call.op == sim::Op::OpenKey && call.status != ERROR_SUCCESS &&
+            call.status != ERROR_FILE_NOT_FOUND)
+            ++refused;
+    return refused;
+}
+
+std::string Repeat(const std::string& line, int times) {
+    std::string text;
+    for (int i = 0; i < times; ++i) text += line;
+    return text;
+}
+
+class DeleteKeyTreeRandom : public SimTest {};
+
+TEST_F(DeleteKeyTreeRandom, HoldsItsInvariantsUnderRandomTreesAndFaults) {
+    const auto start = std::chrono::steady_clock::now();
+    std::size_t keys = 0;
+    for (int i = 0; i < Cases; ++i) {
+        const unsigned seed = FirstSeed + i;
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        sim::Reset();
+        const std::wstring sibling = Parent + L"\\Row2";
+        ASSERT_TRUE(sim::CreateKey(sibling));
+        const Case made = Generator(seed).Build();
+        keys += made.keys.size();
+
+        CapturedStdout out;
+        const int result = DeleteKeyTree(Row.c_str());
+        const std::string output = out.Take();
+
+        EXPECT_EQ(result == 1, !sim::KeyExists(Row));
+        EXPECT_TRUE(sim::KeyExists(sibling));
+        EXPECT_EQ(output, Repeat("Error opening key.\n", RefusedOpensReached()));
+        EXPECT_LE(sim::RegistryCalls().size(), 8 * (made.keys.size() + 1));
+
+        std::multiset<std::wstring> open;
+        for (const auto& call : sim::RegistryCalls()) {
+            const bool meant = call.path == Row || made.keys.count(call.path) == 1;
+            ASSERT_TRUE(meant) << "call outside the tree or on a cut path, length " << call.path.size();
+            if (call.op == sim::Op::OpenKey && call.status == ERROR_SUCCESS) open.insert(call.path);
+            if (call.op == sim::Op::CloseKey) {
+                auto it = open.find(call.path);
+                ASSERT_NE(it, open.end()) << "close without open";
+                open.erase(it);
+            }
+        }
+        EXPECT_TRUE(open.empty());
+        EXPECT_EQ(sim::OpenHandleCount(), 0);
+        ASSERT_THAT(sim::Violations(), ::testing::IsEmpty());
+        if (HasFailure()) return;
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("%d random cases, %zu keys, %.2f s\n", Cases, keys, seconds);
+}
+
+}  // namespace
