@@ -1,0 +1,50 @@
+# Shared by the end-to-end cases and the sandbox: a Wine prefix with the product's registry
+# traces, stand-ins for the maker's installer and msiexec that record their arguments, and a
+# way to point ProgramFiles and ProgramData elsewhere. Source with BUILD set to the Windows
+# build directory.
+: "${BUILD:?}"
+export WINEPREFIX=${WINEPREFIX:-$BUILD/wineprefix} WINEARCH=win64 WINEDEBUG=-all
+WINE_RUN=$BUILD/wine-run
+CLEANUP_EXE=$BUILD/cleanup.exe
+REGISTRY_TOOL=$BUILD/tests/e2e/e2e_registry.exe
+RECORDER=$BUILD/tests/e2e/record_args.exe
+PROGRAM_FILES='C:\Program Files (x86 e2e) Test'
+STANDIN_DIR='C:\standin'
+WAIT_LINE='Please wait while product cleanup completes...'
+
+unix_path() { # C:\a\b -> $WINEPREFIX/drive_c/a/b
+  local rest=${1#C:\\}
+  echo "$WINEPREFIX/drive_c/${rest//\\//}"
+}
+
+installer_log() { echo "$(unix_path "$PROGRAM_FILES")/Morvanta/MoQUAV/V1/Installer.exe.args"; }
+msiexec_log() { echo "$(unix_path "$STANDIN_DIR")/msiexec.exe.args"; }
+
+# Where Wine takes ProgramFiles and ProgramData from in every new process.
+set_program_files() { "$WINE_RUN" reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion' /v ProgramFilesDir /d "$1" /f >/dev/null; }
+unset_program_files() { "$WINE_RUN" reg delete 'HKLM\Software\Microsoft\Windows\CurrentVersion' /v ProgramFilesDir /f >/dev/null; }
+set_program_data() { "$WINE_RUN" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\ProfileList' /v ProgramData /d "$1" /f >/dev/null; }
+unset_program_data() { "$WINE_RUN" reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\ProfileList' /v ProgramData /f >/dev/null; }
+
+# A seeded registry, default directories, fresh stand-ins with empty logs.
+arrange() {
+  set_program_files "$PROGRAM_FILES"
+  set_program_data 'C:\ProgramData'
+  local installer_dir
+  installer_dir=$(dirname "$(installer_log)")
+  mkdir -p "$installer_dir" "$(unix_path "$STANDIN_DIR")"
+  cp "$RECORDER" "$installer_dir/Installer.exe"
+  cp "$RECORDER" "$(unix_path "$STANDIN_DIR")/msiexec.exe"
+  rm -f "$(installer_log)" "$(msiexec_log)"
+  "$WINE_RUN" "$REGISTRY_TOOL" seed
+}
+
+# Runs cleanup.exe with the stand-in msiexec first on PATH; sets OUTPUT and STATUS.
+run_cleanup() {
+  local out
+  out=$(mktemp)
+  STATUS=0
+  WINEPATH=$STANDIN_DIR "$WINE_RUN" "$CLEANUP_EXE" "$@" >"$out" || STATUS=$?
+  OUTPUT=$(tr -d '\r' <"$out")
+  rm -f "$out"
+}

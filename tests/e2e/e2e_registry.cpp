@@ -1,0 +1,167 @@
+// Arranges and inspects the product's registry traces for the end-to-end runs:
+//   e2e_registry seed            the 26 catalogue trees (nested, with values) and their neighbours
+//   e2e_registry check [ROW...]  catalogue rows gone except ROW..., every neighbour intact
+//   e2e_registry deny ROW        a subkey of ROW whose DACL denies everyone
+//   e2e_registry branch ROW      a branch under ROW whose full path passes 519 characters
+//   e2e_registry list            what of the catalogue is present
+// Neighbours are the keys that must survive: the parents of catalogue keys and siblings whose
+// names differ from a catalogue name by one character or extend it.
+#include "cleanup/catalogue.h"
+
+#include <windows.h>
+
+#include <aclapi.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring Row(int row) { return CleanupCatalogue::RegistryKeys[row - 1]; }
+
+// Siblings whose names differ from a catalogue name in one character or extend it.
+std::vector<std::wstring> Siblings() {
+    std::set<std::wstring> keys;
+    for (const WCHAR* key : CleanupCatalogue::RegistryKeys) {
+        std::wstring changed = key;
+        wchar_t& c = changed[changed.size() - 2];
+        c = (c == L'0') ? L'1' : L'0';
+        keys.insert(changed);
+        keys.insert(std::wstring(key) + L"0");
+    }
+    return {keys.begin(), keys.end()};
+}
+
+std::vector<std::wstring> Neighbours() {
+    std::vector<std::wstring> keys = Siblings();
+    for (const WCHAR* key : CleanupCatalogue::RegistryKeys) {
+        const std::wstring path = key;
+        keys.push_back(path.substr(0, path.rfind(L'\\')));
+    }
+    return keys;
+}
+
+bool Create(const std::wstring& path, bool withValue) {
+    HKEY key;
+    LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &key, nullptr);
+    if (status != ERROR_SUCCESS) {
+        std::fprintf(stderr, "create %ls: %ld\n", path.c_str(), status);
+        return false;
+    }
+    if (withValue) {
+        const wchar_t data[] = L"left behind";
+        RegSetValueExW(key, L"Trace", 0, REG_SZ, reinterpret_cast<const BYTE*>(data), sizeof data);
+    }
+    RegCloseKey(key);
+    return true;
+}
+
+bool Exists(const std::wstring& path) {
+    HKEY key;
+    const LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key);
+    if (status == ERROR_SUCCESS) RegCloseKey(key);
+    return status == ERROR_SUCCESS || status == ERROR_ACCESS_DENIED;  // denied is still there
+}
+
+int Seed() {
+    for (const auto& path : Siblings()) RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str());
+    for (const WCHAR* key : CleanupCatalogue::RegistryKeys) RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
+    bool ok = true;
+    for (const WCHAR* key : CleanupCatalogue::RegistryKeys) {
+        const std::wstring path = key;
+        for (const wchar_t* below : {L"", L"\\InstallProperties", L"\\Features\\Main\\Sub", L"\\Features\\Extra"})
+            ok = Create(path + below, true) && ok;
+    }
+    for (const auto& path : Neighbours()) ok = Create(path, false) && ok;
+    return ok ? 0 : 1;
+}
+
+int Check(const std::set<int>& kept) {
+    int failures = 0;
+    for (int row = 1; row <= CleanupCatalogue::RegistryKeyCount; ++row) {
+        const bool present = Exists(Row(row));
+        const bool expected = kept.count(row) == 1;
+        if (present != expected) {
+            std::printf("row %d %s: %ls\n", row, present ? "still present" : "gone", Row(row).c_str());
+            ++failures;
+        }
+    }
+    for (const auto& path : Neighbours()) {
+        if (!Exists(path)) {
+            std::printf("neighbour gone: %ls\n", path.c_str());
+            ++failures;
+        }
+    }
+    std::printf("%d problem(s)\n", failures);
+    return failures ? 1 : 0;
+}
+
+int Deny(int row) {
+    const std::wstring path = Row(row) + L"\\Features\\Main";
+    HKEY key;
+    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC, &key);
+    if (status != ERROR_SUCCESS) return std::fprintf(stderr, "open %ls: %ld\n", path.c_str(), status), 1;
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone = nullptr;
+    AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
+    EXPLICIT_ACCESSW deny = {};
+    deny.grfAccessPermissions = KEY_ALL_ACCESS;
+    deny.grfAccessMode = DENY_ACCESS;
+    deny.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    deny.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    deny.Trustee.ptstrName = static_cast<LPWSTR>(everyone);
+    PACL acl = nullptr;
+    SetEntriesInAclW(1, &deny, nullptr, &acl);
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
+    status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor);
+    RegCloseKey(key);
+    LocalFree(acl);
+    FreeSid(everyone);
+    HKEY probe;
+    const LONG reopened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &probe);
+    std::printf("denied %ls: set %ld, open now %ld\n", path.c_str(), status, reopened);
+    if (reopened == ERROR_SUCCESS) RegCloseKey(probe);
+    return status == ERROR_SUCCESS && reopened == ERROR_ACCESS_DENIED ? 0 : 1;
+}
+
+int Branch(int row) {
+    const std::wstring path = Row(row) + L"\\" + std::wstring(255, L'n') + L"\\" + std::wstring(255, L'm');
+    std::printf("branch of %zu characters under row %d\n", path.size(), row);
+    return Create(path, true) ? 0 : 1;
+}
+
+int List() {
+    int present = 0;
+    for (int row = 1; row <= CleanupCatalogue::RegistryKeyCount; ++row) {
+        const bool here = Exists(Row(row));
+        present += here;
+        std::printf("%2d %-7s HKLM\\%ls\n", row, here ? "present" : "absent", Row(row).c_str());
+    }
+    std::printf("%d of %d catalogue keys present\n", present, CleanupCatalogue::RegistryKeyCount);
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t* argv[]) {
+    const std::wstring verb = argc > 1 ? argv[1] : L"";
+    const int row = argc > 2 ? std::wcstol(argv[2], nullptr, 10) : 0;
+    const bool rowValid = row >= 1 && row <= CleanupCatalogue::RegistryKeyCount;
+    if (verb == L"seed") return Seed();
+    if (verb == L"list") return List();
+    if (verb == L"check") {
+        std::set<int> kept;
+        for (int i = 2; i < argc; ++i) kept.insert(std::wcstol(argv[i], nullptr, 10));
+        return Check(kept);
+    }
+    if (verb == L"deny" && rowValid) return Deny(row);
+    if (verb == L"branch" && rowValid) return Branch(row);
+    std::fprintf(stderr, "usage: e2e_registry seed|list|check [ROW...]|deny ROW|branch ROW\n");
+    return 2;
+}
