@@ -100,6 +100,7 @@ class DeleteKeyTreeRandom : public SimTest {};
 TEST_F(DeleteKeyTreeRandom, HoldsItsInvariantsUnderRandomTreesAndFaults) {
     const auto start = std::chrono::steady_clock::now();
     std::size_t keys = 0;
+    int pastCapacity = 0, rowsLeft = 0;
     for (int i = 0; i < Cases; ++i) {
         const unsigned seed = FirstSeed + i;
         SCOPED_TRACE("seed " + std::to_string(seed));
@@ -108,12 +109,18 @@ TEST_F(DeleteKeyTreeRandom, HoldsItsInvariantsUnderRandomTreesAndFaults) {
         ASSERT_TRUE(sim::CreateKey(sibling));
         const Case made = Generator(seed).Build();
         keys += made.keys.size();
+        for (const auto& key : made.keys) {
+            if (key.size() <= 519) continue;
+            ++pastCapacity;
+            break;
+        }
 
         CapturedStdout out;
         const int result = DeleteKeyTree(Row.c_str());
         const std::string output = out.Take();
 
         EXPECT_EQ(result == 1, !sim::KeyExists(Row));
+        rowsLeft += result == 0;
         EXPECT_TRUE(sim::KeyExists(sibling));
         EXPECT_EQ(output, Repeat("Error opening key.\n", RefusedOpensReached()));
         EXPECT_LE(sim::RegistryCalls().size(), 8 * (made.keys.size() + 1));
@@ -136,7 +143,8 @@ TEST_F(DeleteKeyTreeRandom, HoldsItsInvariantsUnderRandomTreesAndFaults) {
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("%d random cases, %zu keys, %.2f s\n", Cases, keys, seconds);
+    std::printf("%d random cases, %zu keys, %d with paths past 519 characters, %d rows left, %.2f s\n",
+                Cases, keys, pastCapacity, rowsLeft, seconds);
 }
 
 }  // namespace
