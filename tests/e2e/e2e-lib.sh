@@ -39,12 +39,13 @@ arrange() {
   "$WINE_RUN" "$REGISTRY_TOOL" seed
 }
 
-# Runs cleanup.exe with the stand-in msiexec first on PATH; sets OUTPUT and STATUS.
+# Runs cleanup.exe with the stand-in msiexec first on PATH; sets OUTPUT, ERRORS and STATUS.
 run_cleanup() {
-  local out
-  out=$(mktemp)
+  local out err
+  out=$(mktemp) err=$(mktemp)
   STATUS=0
-  WINEPATH=$STANDIN_DIR "$WINE_RUN" "$CLEANUP_EXE" "$@" >"$out" || STATUS=$?
+  WINEPATH=$STANDIN_DIR "$WINE_RUN" "$CLEANUP_EXE" "$@" >"$out" 2>"$err" || STATUS=$?
   OUTPUT=$(tr -d '\r' <"$out")
-  rm -f "$out"
+  ERRORS=$(tr -d '\r' <"$err")
+  rm -f "$out" "$err"
 }
