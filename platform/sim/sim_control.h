@@ -23,7 +23,6 @@ void Reset();
 // Registry arrangement. Paths are relative to HKEY_LOCAL_MACHINE.
 bool CreateKey(const std::wstring& path);  // with every missing parent; false on a bad name
 bool KeyExists(const std::wstring& path);
-std::vector<std::wstring> SubkeyNames(const std::wstring& path);
 // From now on every call of `op` on `path` (compared case-insensitively) answers `status`.
 void FailCall(Op op, const std::wstring& path, LONG status);
 

@@ -112,6 +112,12 @@ LONG Unmodelled(sim::Op op, const std::wstring& path, const char* what) {
     return Log(op, path, ERROR_CALL_NOT_IMPLEMENTED);
 }
 
+// A handle that is not open is a bug of the caller: Windows answers ERROR_INVALID_HANDLE.
+LONG InvalidHandle(sim::Op op) {
+    sim::ReportViolation("registry: handle not open");
+    return Log(op, L"", ERROR_INVALID_HANDLE);
+}
+
 OpenKey* Lookup(HKEY handle) {
     auto it = State().handles.find(reinterpret_cast<std::uintptr_t>(handle));
     return it == State().handles.end() ? nullptr : &it->second;
@@ -148,14 +154,6 @@ bool CreateKey(const std::wstring& path) {
 }
 
 bool KeyExists(const std::wstring& path) { return Find(path) != nullptr; }
-
-std::vector<std::wstring> SubkeyNames(const std::wstring& path) {
-    std::vector<std::wstring> names;
-    if (auto key = Find(path)) {
-        for (const auto& k : key->subkeys) names.push_back(k->name);
-    }
-    return names;
-}
 
 void FailCall(Op op, const std::wstring& path, LONG status) {
     State().faults[{op, FoldCase(path)}] = status;
@@ -206,7 +204,7 @@ LONG WINAPI RegEnumKeyExW(HKEY handle, DWORD index, LPWSTR name, LPDWORD nameLen
                           LPDWORD reserved, LPWSTR className, LPDWORD classLength,
                           PFILETIME lastWriteTime) {
     OpenKey* open = Lookup(handle);
-    if (!open) return Unmodelled(sim::Op::EnumKey, L"", "handle not open");
+    if (!open) return InvalidHandle(sim::Op::EnumKey);
     if (Runaway(sim::Op::EnumKey, open->path)) return ERROR_CALL_NOT_IMPLEMENTED;
     if (!name || !nameLength || reserved || className || classLength)
         return Unmodelled(sim::Op::EnumKey, open->path, "arguments not modelled");
@@ -227,7 +225,7 @@ LONG WINAPI RegEnumKeyExW(HKEY handle, DWORD index, LPWSTR name, LPDWORD nameLen
 
 LONG WINAPI RegCloseKey(HKEY handle) {
     OpenKey* open = Lookup(handle);
-    if (!open) return Unmodelled(sim::Op::CloseKey, L"", "close of a handle that is not open");
+    if (!open) return InvalidHandle(sim::Op::CloseKey);
     const std::wstring path = open->path;
     State().handles.erase(reinterpret_cast<std::uintptr_t>(handle));
     return Log(sim::Op::CloseKey, path, ERROR_SUCCESS);

@@ -36,7 +36,7 @@ TEST_F(SimPlatform, HandlesAreCountedAndASecondCloseIsAViolation) {
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
     EXPECT_EQ(sim::OpenHandleCount(), 0);
     EXPECT_THAT(sim::Violations(), IsEmpty());
-    EXPECT_NE(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
     EXPECT_THAT(sim::Violations(), ElementsAre(HasSubstr("not open")));
 }
 
