@@ -19,17 +19,16 @@ int DeleteKeyTreeRecurse(HKEY root, LPWSTR keyPath) {
         return 0;
     }
 
-    const int length = lstrlenW(keyPath);
-    const bool hasSeparator = length > 0 && keyPath[length - 1] == L'\\';
-    if (!hasSeparator && length + 2 > KeyPathCapacity) {
-        RegCloseKey(key);
-        return 0;
+    int mark = lstrlenW(keyPath);
+    if (mark == 0 || keyPath[mark - 1] != L'\\') {
+        // The separator and its new terminator need two free slots.
+        if (mark + 2 > KeyPathCapacity) {
+            RegCloseKey(key);
+            return 0;
+        }
+        keyPath[mark++] = L'\\';
+        keyPath[mark] = L'\0';
     }
-    if (!hasSeparator) {
-        keyPath[length] = L'\\';
-        keyPath[length + 1] = L'\0';
-    }
-    const int mark = hasSeparator ? length : length + 1;
 
     for (;;) {
         WCHAR name[SubkeyNameCapacity];

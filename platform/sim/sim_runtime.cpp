@@ -30,23 +30,26 @@ Runtime& State() {
     return runtime;
 }
 
-// Checks shared by the bounded functions: a usable destination, terminated within capacity.
+// Checks shared by the bounded functions: pointers set and a capacity to write in.
+template <typename Char>
+bool UsableArguments(const char* function, Char* destination, rsize_t capacity, const Char* source) {
+    if (destination && capacity != 0 && source) return true;
+    sim::ReportViolation(std::string(function) + ": null pointer or zero capacity");
+    if (destination && capacity) destination[0] = 0;
+    return false;
+}
+
+// For appends, also a destination terminated within its capacity; length receives its length.
 template <typename Char>
 bool UsableDestination(const char* function, Char* destination, rsize_t capacity,
                        const Char* source, std::size_t& length) {
-    if (!destination || capacity == 0 || !source) {
-        sim::ReportViolation(std::string(function) + ": null pointer or zero capacity");
-        if (destination && capacity) destination[0] = 0;
-        return false;
-    }
+    if (!UsableArguments(function, destination, capacity, source)) return false;
     length = 0;
     while (length < capacity && destination[length] != 0) ++length;
-    if (length == capacity) {
-        sim::ReportViolation(std::string(function) + ": destination not terminated");
-        destination[0] = 0;
-        return false;
-    }
-    return true;
+    if (length < capacity) return true;
+    sim::ReportViolation(std::string(function) + ": destination not terminated");
+    destination[0] = 0;
+    return false;
 }
 
 template <typename Char>
@@ -142,11 +145,7 @@ errno_t strcat_s(char* destination, rsize_t capacity, const char* source) {
 }
 
 errno_t wcscpy_s(wchar_t* destination, rsize_t capacity, const wchar_t* source) {
-    if (!destination || capacity == 0 || !source) {
-        sim::ReportViolation("wcscpy_s: null pointer or zero capacity");
-        if (destination && capacity) destination[0] = 0;
-        return EINVAL;
-    }
+    if (!UsableArguments("wcscpy_s", destination, capacity, source)) return EINVAL;
     return BoundedAppend("wcscpy_s", destination, capacity, 0, source, SIZE_MAX);
 }
 
