@@ -11,6 +11,9 @@
 #include <cwchar>
 
 using LONG = std::int32_t;
+using NTSTATUS = LONG;
+using UINT = unsigned int;
+using BOOL = int;
 using DWORD = std::uint32_t;
 using LPDWORD = DWORD*;
 using REGSAM = DWORD;
@@ -20,6 +23,7 @@ using LPCWSTR = const WCHAR*;
 using errno_t = int;
 using rsize_t = std::size_t;
 
+using HANDLE = void*;
 struct HKEY__;
 using HKEY = HKEY__*;
 using PHKEY = HKEY*;
@@ -31,8 +35,13 @@ struct FILETIME {
 using PFILETIME = FILETIME*;
 
 #define WINAPI
+#define NTAPI
+#define MAX_PATH 260
 #define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000002u)))
 #define KEY_READ 0x20019u
+#define KEY_ENUMERATE_SUB_KEYS 0x0008u
+#define DELETE 0x00010000u
+#define REG_OPTION_OPEN_LINK 0x00000008u
 
 #define ERROR_SUCCESS 0L
 #define ERROR_FILE_NOT_FOUND 2L
@@ -44,6 +53,13 @@ using PFILETIME = FILETIME*;
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_KEY_DELETED 1018L
 
+#define STATUS_SUCCESS 0
+#define STATUS_INVALID_HANDLE static_cast<NTSTATUS>(0xC0000008u)
+#define STATUS_ACCESS_DENIED static_cast<NTSTATUS>(0xC0000022u)
+#define STATUS_CANNOT_DELETE static_cast<NTSTATUS>(0xC0000121u)
+#define STATUS_KEY_DELETED static_cast<NTSTATUS>(0xC000017Cu)
+#define STATUS_NOT_IMPLEMENTED static_cast<NTSTATUS>(0xC0000002u)
+
 extern "C" {
 LONG WINAPI RegDeleteKeyW(HKEY key, LPCWSTR subKey);
 LONG WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM desired, PHKEY result);
@@ -52,6 +68,9 @@ LONG WINAPI RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength
                           PFILETIME lastWriteTime);
 LONG WINAPI RegCloseKey(HKEY key);
 int WINAPI lstrlenW(LPCWSTR text);
+NTSTATUS NTAPI NtDeleteKey(HANDLE key);
+UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT size);
+BOOL WINAPI SetCurrentDirectoryW(LPCWSTR path);
 
 errno_t _dupenv_s(char** buffer, std::size_t* size, const char* name);
 errno_t strcat_s(char* destination, rsize_t capacity, const char* source);

@@ -9,20 +9,30 @@
 
 namespace sim {
 
-enum class Op { DeleteKey, OpenKey, EnumKey, CloseKey };
+// DeleteKey is RegDeleteKeyW; NtDeleteKey deletes through a handle.
+enum class Op { DeleteKey, OpenKey, EnumKey, CloseKey, NtDeleteKey };
 
 struct RegistryCall {
     Op op;
-    std::wstring path;  // full path under HKEY_LOCAL_MACHINE; for handle calls, the handle's key
-    LONG status;
+    std::wstring path;  // full path under HKEY_LOCAL_MACHINE; for handle calls, the handle's path
+    LONG status;        // a Win32 error, or for NtDeleteKey an NTSTATUS
+    DWORD options = 0;  // opens only
+    REGSAM access = 0;  // opens only
 };
 
 // Clears the whole simulated machine: registry, handles, faults, logs, environment, commands.
 void Reset();
 
 // Registry arrangement. Paths are relative to HKEY_LOCAL_MACHINE.
+// Links on the way are followed, as RegCreateKeyExW does.
 bool CreateKey(const std::wstring& path);  // with every missing parent; false on a bad name
-bool KeyExists(const std::wstring& path);
+// A symbolic link at `path` (parents created) to the key `target` names; false if path exists.
+bool CreateLink(const std::wstring& path, const std::wstring& target);
+bool KeyExists(const std::wstring& path);  // the key itself: a link at the end is not followed
+// Every key, sorted, one "path" or "path -> target" line each, links not followed.
+std::vector<std::wstring> KeyListing();
+// The key's own security (a link's own, not its target's) refuses opens that ask for `access`.
+void DenyAccess(const std::wstring& path, REGSAM access);
 // From now on every call of `op` on `path` (compared case-insensitively) answers `status`.
 void FailCall(Op op, const std::wstring& path, LONG status);
 
@@ -37,6 +47,16 @@ int LiveEnvCopies();  // copies handed out by _dupenv_s and not yet freed
 void SetSystemResult(int result);
 void OnSystem(std::function<void(const char* command)> observer);
 const std::vector<std::string>& Commands();
+// The current directory when each command ran, in the same order as Commands().
+const std::vector<std::wstring>& CommandDirectories();
+
+// The process starts in StartDirectory; GetSystemDirectoryW answers SystemDirectory unless
+// told otherwise. An empty directory makes GetSystemDirectoryW fail.
+extern const wchar_t StartDirectory[];
+extern const wchar_t SystemDirectory[];
+void SetSystemDirectory(const std::wstring& directory);
+void FailSetCurrentDirectory();
+std::wstring CurrentDirectory();
 
 // Calls that a real machine would not survive (a bounded copy past its capacity) or that the
 // simulation does not model (other roots, options, access rights, stale handles). Each is

@@ -1,6 +1,8 @@
-// A registry under HKEY_LOCAL_MACHINE that answers the four calls the program makes the way
-// Windows does: names compare case-insensitively, subkeys enumerate in sorted order, a key
-// with subkeys cannot be deleted, a handle outlives the deletion of its key.
+// A registry under HKEY_LOCAL_MACHINE that answers the calls the program makes the way Windows
+// does: names compare case-insensitively, subkeys enumerate in sorted order, a key with
+// subkeys cannot be deleted, a handle outlives the deletion of its key, and a symbolic link is
+// followed wherever it stands in a path, except at the end of a path opened with
+// REG_OPTION_OPEN_LINK.
 #include "sim_control.h"
 
 #include <algorithm>
@@ -14,16 +16,24 @@ namespace {
 constexpr std::size_t MaxKeyNameLength = 255;
 // Far beyond any tree a test builds: a caller past it is looping, so every call fails from then on.
 constexpr std::size_t CallBudget = 2'000'000;
+// Links followed while resolving one path; a longer chain is a loop, which Wine answers with
+// ERROR_INVALID_PARAMETER.
+constexpr int MaxLinkFollows = 16;
 
 struct Key {
     std::wstring name;
+    Key* parent = nullptr;
     std::vector<std::shared_ptr<Key>> subkeys;  // sorted by FoldCase(name)
     bool deleted = false;
+    bool link = false;
+    std::wstring target;  // a link's target, relative to HKEY_LOCAL_MACHINE
+    REGSAM denied = 0;    // access its own security refuses
 };
 
 struct OpenKey {
     std::shared_ptr<Key> key;
     std::wstring path;
+    REGSAM access;
 };
 
 std::wstring FoldCase(const std::wstring& text) {
@@ -51,6 +61,17 @@ std::vector<std::shared_ptr<Key>>::iterator FindSubkey(Key& parent, const std::w
                         [&](const auto& k) { return FoldCase(k->name) == folded; });
 }
 
+std::shared_ptr<Key> AddSubkey(Key& parent, const std::wstring& name) {
+    auto child = std::make_shared<Key>();
+    child->name = name;
+    child->parent = &parent;
+    const auto folded = FoldCase(name);
+    auto at = std::find_if(parent.subkeys.begin(), parent.subkeys.end(),
+                           [&](const auto& k) { return FoldCase(k->name) > folded; });
+    parent.subkeys.insert(at, child);
+    return child;
+}
+
 // Splits a path into names; one trailing backslash is accepted, as Windows does.
 bool SplitPath(const std::wstring& path, std::vector<std::wstring>& names) {
     names.clear();
@@ -68,18 +89,34 @@ bool SplitPath(const std::wstring& path, std::vector<std::wstring>& names) {
     return true;
 }
 
-// Walks to the key a path names; parent receives the key above it.
-std::shared_ptr<Key> Find(const std::wstring& path, std::shared_ptr<Key>* parent = nullptr) {
+// Walks to the key a path names, following every link on the way and the last one too unless
+// openLink. With create, missing keys are made. Answers a Win32 status.
+LONG Resolve(const std::wstring& path, bool openLink, bool create, std::shared_ptr<Key>& found,
+             int& follows) {
     std::vector<std::wstring> names;
-    if (!SplitPath(path, names)) return nullptr;
+    if (!SplitPath(path, names)) return ERROR_INVALID_PARAMETER;
     auto key = State().root;
-    for (const auto& name : names) {
-        auto it = FindSubkey(*key, name);
-        if (it == key->subkeys.end()) return nullptr;
-        if (parent) *parent = key;
-        key = *it;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        auto it = FindSubkey(*key, names[i]);
+        std::shared_ptr<Key> next;
+        if (it != key->subkeys.end()) next = *it;
+        else if (create) next = AddSubkey(*key, names[i]);
+        else return ERROR_FILE_NOT_FOUND;
+        const bool last = i + 1 == names.size();
+        if (next->link && !(last && openLink)) {
+            if (++follows > MaxLinkFollows) return ERROR_INVALID_PARAMETER;
+            const LONG status = Resolve(next->target, false, false, next, follows);
+            if (status != ERROR_SUCCESS) return status;
+        }
+        key = next;
     }
-    return key;
+    found = key;
+    return ERROR_SUCCESS;
+}
+
+LONG Resolve(const std::wstring& path, bool openLink, std::shared_ptr<Key>& found) {
+    int follows = 0;
+    return Resolve(path, openLink, false, found, follows);
 }
 
 std::string Narrow(const std::wstring& text) {
@@ -88,8 +125,8 @@ std::string Narrow(const std::wstring& text) {
     return out;
 }
 
-LONG Log(sim::Op op, const std::wstring& path, LONG status) {
-    State().calls.push_back({op, path, status});
+LONG Log(sim::Op op, const std::wstring& path, LONG status, DWORD options = 0, REGSAM access = 0) {
+    State().calls.push_back({op, path, status, options, access});
     return status;
 }
 
@@ -107,18 +144,18 @@ bool Runaway(sim::Op op, const std::wstring& path) {
     return true;
 }
 
-LONG Unmodelled(sim::Op op, const std::wstring& path, const char* what) {
+LONG Unmodelled(sim::Op op, const std::wstring& path, const char* what, LONG status = ERROR_CALL_NOT_IMPLEMENTED) {
     sim::ReportViolation(std::string("registry: ") + what + " (" + Narrow(path) + ")");
-    return Log(op, path, ERROR_CALL_NOT_IMPLEMENTED);
+    return Log(op, path, status);
 }
 
 // A handle that is not open is a bug of the caller: Windows answers ERROR_INVALID_HANDLE.
-LONG InvalidHandle(sim::Op op) {
+LONG InvalidHandle(sim::Op op, LONG status = ERROR_INVALID_HANDLE) {
     sim::ReportViolation("registry: handle not open");
-    return Log(op, L"", ERROR_INVALID_HANDLE);
+    return Log(op, L"", status);
 }
 
-OpenKey* Lookup(HKEY handle) {
+OpenKey* Lookup(HANDLE handle) {
     auto it = State().handles.find(reinterpret_cast<std::uintptr_t>(handle));
     return it == State().handles.end() ? nullptr : &it->second;
 }
@@ -128,6 +165,19 @@ bool ValidPath(LPCWSTR path) {
     return path != nullptr && SplitPath(path, names);
 }
 
+void Remove(Key& key) {
+    key.parent->subkeys.erase(FindSubkey(*key.parent, key.name));
+    key.deleted = true;
+}
+
+void List(const Key& key, const std::wstring& path, std::vector<std::wstring>& lines) {
+    for (const auto& child : key.subkeys) {
+        const std::wstring childPath = path.empty() ? child->name : path + L"\\" + child->name;
+        lines.push_back(child->link ? childPath + L" -> " + child->target : childPath);
+        List(*child, childPath, lines);
+    }
+}
+
 }  // namespace
 
 namespace sim {
@@ -135,25 +185,42 @@ namespace sim {
 void ResetRegistry() { State() = Registry{}; }
 
 bool CreateKey(const std::wstring& path) {
+    std::shared_ptr<Key> key;
+    int follows = 0;
+    return Resolve(path, false, true, key, follows) == ERROR_SUCCESS;
+}
+
+bool CreateLink(const std::wstring& path, const std::wstring& target) {
+    const auto cut = path.rfind(L'\\');
+    std::shared_ptr<Key> parent = State().root;
+    if (cut != std::wstring::npos && !CreateKey(path.substr(0, cut))) return false;
+    if (cut != std::wstring::npos && Resolve(path.substr(0, cut), false, parent) != ERROR_SUCCESS) return false;
+    const std::wstring name = cut == std::wstring::npos ? path : path.substr(cut + 1);
     std::vector<std::wstring> names;
-    if (!SplitPath(path, names)) return false;
-    auto key = State().root;
-    for (const auto& name : names) {
-        auto it = FindSubkey(*key, name);
-        if (it == key->subkeys.end()) {
-            auto child = std::make_shared<Key>();
-            child->name = name;
-            const auto folded = FoldCase(name);
-            auto at = std::find_if(key->subkeys.begin(), key->subkeys.end(),
-                                   [&](const auto& k) { return FoldCase(k->name) > folded; });
-            it = key->subkeys.insert(at, child);
-        }
-        key = *it;
-    }
+    if (!SplitPath(name, names) || names.size() != 1 || FindSubkey(*parent, name) != parent->subkeys.end())
+        return false;
+    auto link = AddSubkey(*parent, name);
+    link->link = true;
+    link->target = target;
     return true;
 }
 
-bool KeyExists(const std::wstring& path) { return Find(path) != nullptr; }
+bool KeyExists(const std::wstring& path) {
+    std::shared_ptr<Key> key;
+    return Resolve(path, true, key) == ERROR_SUCCESS;
+}
+
+std::vector<std::wstring> KeyListing() {
+    std::vector<std::wstring> lines;
+    List(*State().root, L"", lines);
+    return lines;
+}
+
+void DenyAccess(const std::wstring& path, REGSAM access) {
+    std::shared_ptr<Key> key;
+    if (Resolve(path, true, key) == ERROR_SUCCESS) key->denied |= access;
+    else ReportViolation("registry: DenyAccess on a missing key (" + Narrow(path) + ")");
+}
 
 void FailCall(Op op, const std::wstring& path, LONG status) {
     State().faults[{op, FoldCase(path)}] = status;
@@ -167,6 +234,7 @@ int OpenHandleCount() { return static_cast<int>(State().handles.size()); }
 
 extern "C" {
 
+// As on Windows: an open of the key for DELETE, a delete and a close, with a link followed.
 LONG WINAPI RegDeleteKeyW(HKEY root, LPCWSTR subKey) {
     const std::wstring path = subKey ? subKey : L"";
     if (Runaway(sim::Op::DeleteKey, path)) return ERROR_CALL_NOT_IMPLEMENTED;
@@ -174,12 +242,11 @@ LONG WINAPI RegDeleteKeyW(HKEY root, LPCWSTR subKey) {
     if (!ValidPath(subKey)) return Unmodelled(sim::Op::DeleteKey, path, "empty or malformed path");
     LONG status;
     if (Injected(sim::Op::DeleteKey, path, status)) return Log(sim::Op::DeleteKey, path, status);
-    std::shared_ptr<Key> parent;
-    auto key = Find(path, &parent);
-    if (!key) return Log(sim::Op::DeleteKey, path, ERROR_FILE_NOT_FOUND);
-    if (!key->subkeys.empty()) return Log(sim::Op::DeleteKey, path, ERROR_ACCESS_DENIED);
-    parent->subkeys.erase(FindSubkey(*parent, key->name));
-    key->deleted = true;
+    std::shared_ptr<Key> key;
+    status = Resolve(path, false, key);
+    if (status != ERROR_SUCCESS) return Log(sim::Op::DeleteKey, path, status);
+    if ((key->denied & DELETE) || !key->subkeys.empty()) return Log(sim::Op::DeleteKey, path, ERROR_ACCESS_DENIED);
+    Remove(*key);
     return Log(sim::Op::DeleteKey, path, ERROR_SUCCESS);
 }
 
@@ -187,17 +254,20 @@ LONG WINAPI RegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD options, REGSAM desir
     const std::wstring path = subKey ? subKey : L"";
     if (Runaway(sim::Op::OpenKey, path)) return ERROR_CALL_NOT_IMPLEMENTED;
     if (root != HKEY_LOCAL_MACHINE) return Unmodelled(sim::Op::OpenKey, path, "root other than HKLM");
-    if (options != 0 || desired != KEY_READ || result == nullptr)
+    if ((options != 0 && options != REG_OPTION_OPEN_LINK) || (desired != KEY_READ && desired != DELETE) ||
+        result == nullptr)
         return Unmodelled(sim::Op::OpenKey, path, "options, access or result not modelled");
     if (!ValidPath(subKey)) return Unmodelled(sim::Op::OpenKey, path, "empty or malformed path");
     LONG status;
-    if (Injected(sim::Op::OpenKey, path, status)) return Log(sim::Op::OpenKey, path, status);
-    auto key = Find(path);
-    if (!key) return Log(sim::Op::OpenKey, path, ERROR_FILE_NOT_FOUND);
+    if (Injected(sim::Op::OpenKey, path, status)) return Log(sim::Op::OpenKey, path, status, options, desired);
+    std::shared_ptr<Key> key;
+    status = Resolve(path, options == REG_OPTION_OPEN_LINK, key);
+    if (status == ERROR_SUCCESS && (key->denied & desired)) status = ERROR_ACCESS_DENIED;
+    if (status != ERROR_SUCCESS) return Log(sim::Op::OpenKey, path, status, options, desired);
     const auto handle = State().nextHandle++;
-    State().handles[handle] = {key, path};
+    State().handles[handle] = {key, path, desired};
     *result = reinterpret_cast<HKEY>(handle);
-    return Log(sim::Op::OpenKey, path, ERROR_SUCCESS);
+    return Log(sim::Op::OpenKey, path, ERROR_SUCCESS, options, desired);
 }
 
 LONG WINAPI RegEnumKeyExW(HKEY handle, DWORD index, LPWSTR name, LPDWORD nameLength,
@@ -210,6 +280,7 @@ LONG WINAPI RegEnumKeyExW(HKEY handle, DWORD index, LPWSTR name, LPDWORD nameLen
         return Unmodelled(sim::Op::EnumKey, open->path, "arguments not modelled");
     LONG status;
     if (Injected(sim::Op::EnumKey, open->path, status)) return Log(sim::Op::EnumKey, open->path, status);
+    if (!(open->access & KEY_ENUMERATE_SUB_KEYS)) return Log(sim::Op::EnumKey, open->path, ERROR_ACCESS_DENIED);
     const Key& key = *open->key;
     if (key.deleted) return Log(sim::Op::EnumKey, open->path, ERROR_KEY_DELETED);
     if (index >= key.subkeys.size()) return Log(sim::Op::EnumKey, open->path, ERROR_NO_MORE_ITEMS);
@@ -229,6 +300,22 @@ LONG WINAPI RegCloseKey(HKEY handle) {
     const std::wstring path = open->path;
     State().handles.erase(reinterpret_cast<std::uintptr_t>(handle));
     return Log(sim::Op::CloseKey, path, ERROR_SUCCESS);
+}
+
+// Deletes the very key the handle names, a link itself when it was opened as one. Windows
+// answers STATUS_CANNOT_DELETE for a key with subkeys; Wine answers STATUS_ACCESS_DENIED.
+NTSTATUS NTAPI NtDeleteKey(HANDLE handle) {
+    OpenKey* open = Lookup(handle);
+    if (!open) return InvalidHandle(sim::Op::NtDeleteKey, STATUS_INVALID_HANDLE);
+    if (Runaway(sim::Op::NtDeleteKey, open->path)) return STATUS_NOT_IMPLEMENTED;
+    LONG status;
+    if (Injected(sim::Op::NtDeleteKey, open->path, status)) return Log(sim::Op::NtDeleteKey, open->path, status);
+    Key& key = *open->key;
+    if (!(open->access & DELETE)) return Log(sim::Op::NtDeleteKey, open->path, STATUS_ACCESS_DENIED);
+    if (key.deleted) return Log(sim::Op::NtDeleteKey, open->path, STATUS_KEY_DELETED);
+    if (!key.subkeys.empty()) return Log(sim::Op::NtDeleteKey, open->path, STATUS_CANNOT_DELETE);
+    Remove(key);
+    return Log(sim::Op::NtDeleteKey, open->path, STATUS_SUCCESS);
 }
 
 int WINAPI lstrlenW(LPCWSTR text) { return text ? static_cast<int>(std::wcslen(text)) : 0; }

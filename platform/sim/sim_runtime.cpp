@@ -1,6 +1,6 @@
-// The runtime calls of the program, simulated: an environment the tests control, a system()
-// that records instead of running, and the bounded string functions with the runtime's
-// contract. On Windows a bounded copy past its capacity ends the process; here it is recorded
+// The runtime calls of the program, simulated: an environment the tests control, a current
+// directory, a system() that records instead of running, and the bounded string functions
+// with the runtime's contract. On Windows a bounded copy past its capacity ends the process; here it is recorded
 // as a violation so that the test fails with a message instead of a crash.
 #include "sim_control.h"
 
@@ -9,6 +9,8 @@
 
 namespace sim {
 void ResetRegistry();
+const wchar_t StartDirectory[] = L"C:\\Users\\Public\\Downloads";
+const wchar_t SystemDirectory[] = L"C:\\Windows\\system32";
 }
 
 extern "C" void __real_free(void* pointer);
@@ -22,6 +24,10 @@ struct Runtime {
     int systemResult = 0;
     std::function<void(const char*)> onSystem;
     std::vector<std::string> commands;
+    std::vector<std::wstring> commandDirectories;
+    std::wstring currentDirectory = sim::StartDirectory;
+    std::wstring systemDirectory = sim::SystemDirectory;
+    bool failSetCurrentDirectory = false;
     std::vector<std::string> violations;
 };
 
@@ -90,6 +96,14 @@ void OnSystem(std::function<void(const char*)> observer) { State().onSystem = st
 
 const std::vector<std::string>& Commands() { return State().commands; }
 
+const std::vector<std::wstring>& CommandDirectories() { return State().commandDirectories; }
+
+void SetSystemDirectory(const std::wstring& directory) { State().systemDirectory = directory; }
+
+void FailSetCurrentDirectory() { State().failSetCurrentDirectory = true; }
+
+std::wstring CurrentDirectory() { return State().currentDirectory; }
+
 const std::vector<std::string>& Violations() { return State().violations; }
 
 void ReportViolation(const std::string& what) {
@@ -134,8 +148,33 @@ int system(const char* command) {
         return 0;
     }
     State().commands.emplace_back(command);
+    State().commandDirectories.push_back(State().currentDirectory);
     if (State().onSystem) State().onSystem(command);
     return State().systemResult;
+}
+
+// As documented: the length without the terminator, or when the buffer is too small the size
+// it needs with the terminator, or 0 on failure.
+UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT size) {
+    const std::wstring& directory = State().systemDirectory;
+    if (directory.empty()) return 0;
+    if (!buffer && size != 0) {
+        sim::ReportViolation("GetSystemDirectoryW: null buffer with a size");
+        return 0;
+    }
+    if (directory.size() >= size) return static_cast<UINT>(directory.size() + 1);
+    std::wmemcpy(buffer, directory.c_str(), directory.size() + 1);
+    return static_cast<UINT>(directory.size());
+}
+
+BOOL WINAPI SetCurrentDirectoryW(LPCWSTR path) {
+    if (!path || !*path) {
+        sim::ReportViolation("SetCurrentDirectoryW: null or empty path");
+        return 0;
+    }
+    if (State().failSetCurrentDirectory) return 0;
+    State().currentDirectory = path;
+    return 1;
 }
 
 errno_t strcat_s(char* destination, rsize_t capacity, const char* source) {

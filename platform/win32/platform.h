@@ -1,9 +1,17 @@
-// The real platform: advapi32, kernel32 and the Universal CRT.
+// The real platform: advapi32, kernel32, ntdll and the Universal CRT.
 #pragma once
 
 #include <windows.h>
+#include <winternl.h>
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
+
+#ifndef STATUS_SUCCESS
+#define STATUS_SUCCESS ((NTSTATUS)0x00000000L)
+#endif
+
+// ntdll's user-mode name of ZwDeleteKey; no user-mode SDK header declares it.
+extern "C" NTSTATUS NTAPI NtDeleteKey(HANDLE KeyHandle);

@@ -19,11 +19,19 @@ protected:
         return std::wstring(seed::ScratchKey) + L"\\" + relative;
     }
 
-    static HKEY Open(const std::wstring& relative) {
+    static HKEY Open(const std::wstring& relative, DWORD options = 0, REGSAM access = KEY_READ) {
         HKEY key = nullptr;
-        EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, Path(relative).c_str(), 0, KEY_READ, &key),
+        EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, Path(relative).c_str(), options, access, &key),
                   ERROR_SUCCESS);
         return key;
+    }
+
+    // The first subkey's name, or "" with the status when there is none.
+    static std::wstring FirstSubkey(HKEY key) {
+        WCHAR name[260];
+        DWORD length = 260;
+        const LONG status = EnumFirst(key, name, &length);
+        return status == ERROR_SUCCESS ? std::wstring(name) : L"status " + std::to_wstring(status);
     }
 
     static LONG EnumFirst(HKEY key, WCHAR* name, DWORD* length) {
@@ -134,6 +142,80 @@ TEST_F(RegistryBehaviour, KeyNamesUpTo255CharactersMakePathsLongerThan519) {
     HKEY key = Open(deep);
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
     EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, Path(deep).c_str()), ERROR_SUCCESS);
+}
+
+TEST_F(RegistryBehaviour, OpenLinkOptionOnAnOrdinaryKeyIsAnOrdinaryOpen) {
+    ASSERT_TRUE(seed::CreateKey(Path(L"Plain\\Child")));
+    HKEY key = Open(L"Plain", REG_OPTION_OPEN_LINK);
+    EXPECT_EQ(FirstSubkey(key), L"Child");
+    RegCloseKey(key);
+}
+
+TEST_F(RegistryBehaviour, LinkOpenedAsALinkEnumeratesNothingAndOpenedPlainlyItsTarget) {
+    ASSERT_TRUE(seed::CreateKey(Path(L"Target\\Child")));
+    ASSERT_TRUE(seed::CreateLink(Path(L"Link"), Path(L"Target")));
+    HKEY link = Open(L"Link", REG_OPTION_OPEN_LINK);
+    EXPECT_EQ(FirstSubkey(link), L"status 259");
+    RegCloseKey(link);
+    HKEY target = Open(L"Link");
+    EXPECT_EQ(FirstSubkey(target), L"Child");
+    RegCloseKey(target);
+}
+
+TEST_F(RegistryBehaviour, LinkInTheMiddleOfAPathIsFollowedEvenWithOpenLink) {
+    ASSERT_TRUE(seed::CreateKey(Path(L"Target\\Child\\Grandchild")));
+    ASSERT_TRUE(seed::CreateLink(Path(L"Link"), Path(L"Target")));
+    HKEY key = Open(L"Link\\Child", REG_OPTION_OPEN_LINK);
+    EXPECT_EQ(FirstSubkey(key), L"Grandchild");
+    RegCloseKey(key);
+}
+
+TEST_F(RegistryBehaviour, RegDeleteKeyOnALinkDeletesTheTargetAndLeavesTheLink) {
+    ASSERT_TRUE(seed::CreateKey(Path(L"Target")));
+    ASSERT_TRUE(seed::CreateLink(Path(L"Link"), Path(L"Target")));
+    EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, Path(L"Link").c_str()), ERROR_SUCCESS);
+    EXPECT_FALSE(seed::KeyExists(Path(L"Target")));
+    EXPECT_TRUE(seed::KeyExists(Path(L"Link")));
+}
+
+TEST_F(RegistryBehaviour, NtDeleteKeyOnALinkOpenedAsALinkDeletesOnlyTheLink) {
+    ASSERT_TRUE(seed::CreateKey(Path(L"Target\\Child")));
+    ASSERT_TRUE(seed::CreateLink(Path(L"Link"), Path(L"Target")));
+    HKEY link = Open(L"Link", REG_OPTION_OPEN_LINK, DELETE);
+    EXPECT_EQ(NtDeleteKey(link), STATUS_SUCCESS);
+    RegCloseKey(link);
+    EXPECT_FALSE(seed::KeyExists(Path(L"Link")));
+    EXPECT_TRUE(seed::KeyExists(Path(L"Target\\Child")));
+}
+
+// Windows documents STATUS_CANNOT_DELETE here; Wine answers STATUS_ACCESS_DENIED. Either is a
+// failure, which is all the deletion relies on.
+TEST_F(RegistryBehaviour, NtDeleteKeyRefusesAKeyWithSubkeys) {
+    ASSERT_TRUE(seed::CreateKey(Path(L"Parent\\Child")));
+    HKEY key = Open(L"Parent", REG_OPTION_OPEN_LINK, DELETE);
+    EXPECT_NE(NtDeleteKey(key), STATUS_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_TRUE(seed::KeyExists(Path(L"Parent\\Child")));
+}
+
+TEST_F(RegistryBehaviour, NtDeleteKeyNeedsDeleteAccessOnTheHandle) {
+    ASSERT_TRUE(seed::CreateKey(Path(L"Leaf")));
+    HKEY key = Open(L"Leaf", REG_OPTION_OPEN_LINK, KEY_READ);
+    EXPECT_NE(NtDeleteKey(key), STATUS_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_TRUE(seed::KeyExists(Path(L"Leaf")));
+}
+
+// Followed, Wine answers ERROR_INVALID_PARAMETER; what Windows answers is not pinned here.
+TEST_F(RegistryBehaviour, LinkToItselfCannotBeFollowedButOpensAsALink) {
+    ASSERT_TRUE(seed::CreateLink(Path(L"Loop"), Path(L"Loop")));
+    HKEY key = nullptr;
+    const LONG followed = RegOpenKeyExW(HKEY_LOCAL_MACHINE, Path(L"Loop").c_str(), 0, KEY_READ, &key);
+    EXPECT_NE(followed, ERROR_SUCCESS);
+    if (followed == ERROR_SUCCESS) RegCloseKey(key);
+    HKEY link = Open(L"Loop", REG_OPTION_OPEN_LINK);
+    EXPECT_EQ(FirstSubkey(link), L"status 259");
+    RegCloseKey(link);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@ extern const wchar_t ScratchKey[];
 void BeginRegistryTest();  // an empty scratch key
 void EndRegistryTest();    // the scratch key removed
 bool CreateKey(const std::wstring& path);
-bool KeyExists(const std::wstring& path);
+bool CreateLink(const std::wstring& path, const std::wstring& target);  // a symbolic link
+bool KeyExists(const std::wstring& path);  // the key itself: a link at the end is not followed
 
 }  // namespace seed

@@ -21,6 +21,8 @@ void EndRegistryTest() {
 
 bool CreateKey(const std::wstring& path) { return sim::CreateKey(path); }
 
+bool CreateLink(const std::wstring& path, const std::wstring& target) { return sim::CreateLink(path, target); }
+
 bool KeyExists(const std::wstring& path) { return sim::KeyExists(path); }
 
 }  // namespace seed

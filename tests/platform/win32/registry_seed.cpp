@@ -1,6 +1,6 @@
 #include "tests/platform/registry_seed.h"
 
-#include <windows.h>
+#include "tests/platform/win32/delete_tree.h"
 
 #include <gtest/gtest.h>
 
@@ -9,11 +9,11 @@ namespace seed {
 const wchar_t ScratchKey[] = L"SOFTWARE\\ProductCleanupTests";
 
 void BeginRegistryTest() {
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, ScratchKey);
+    DeleteTreeNoFollow(ScratchKey);
     ASSERT_TRUE(CreateKey(ScratchKey));
 }
 
-void EndRegistryTest() { EXPECT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, ScratchKey), ERROR_SUCCESS); }
+void EndRegistryTest() { EXPECT_EQ(DeleteTreeNoFollow(ScratchKey), ERROR_SUCCESS); }
 
 bool CreateKey(const std::wstring& path) {
     HKEY key;
@@ -24,9 +24,24 @@ bool CreateKey(const std::wstring& path) {
     return true;
 }
 
+bool CreateLink(const std::wstring& path, const std::wstring& target) {
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+                        KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    // An absolute name, without a terminator.
+    const std::wstring absolute = L"\\Registry\\Machine\\" + target;
+    const LONG set = RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK,
+                                    reinterpret_cast<const BYTE*>(absolute.data()),
+                                    static_cast<DWORD>(absolute.size() * sizeof(wchar_t)));
+    RegCloseKey(key);
+    return set == ERROR_SUCCESS;
+}
+
 bool KeyExists(const std::wstring& path) {
     HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
     RegCloseKey(key);
     return true;
 }
