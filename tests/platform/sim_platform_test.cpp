@@ -100,4 +100,30 @@ TEST_F(SimPlatform, SystemRecordsTheCommandAndAnswersTheChosenStatus) {
     EXPECT_THAT(sim::Commands(), ElementsAre("echo hi"));
 }
 
+TEST_F(SimPlatform, DeniedAccessRefusesOnlyThoseRightsAndOnlyOnThatKey) {
+    ASSERT_TRUE(sim::CreateKey(L"SOFTWARE\\Target"));
+    ASSERT_TRUE(sim::CreateLink(L"SOFTWARE\\Link", L"SOFTWARE\\Target"));
+    sim::DenyAccess(L"SOFTWARE\\Link", DELETE);
+    HKEY key;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Link", REG_OPTION_OPEN_LINK, DELETE, &key),
+              ERROR_ACCESS_DENIED);
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Link", REG_OPTION_OPEN_LINK, KEY_READ, &key),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Link", 0, DELETE, &key), ERROR_SUCCESS);
+    EXPECT_EQ(NtDeleteKey(key), STATUS_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_FALSE(sim::KeyExists(L"SOFTWARE\\Target"));
+    EXPECT_THAT(sim::KeyListing(), ElementsAre(L"SOFTWARE", L"SOFTWARE\\Link -> SOFTWARE\\Target"));
+    EXPECT_THAT(sim::Violations(), IsEmpty());
+}
+
+TEST_F(SimPlatform, CommandsRecordTheDirectoryTheyRanIn) {
+    system("first");
+    ASSERT_TRUE(SetCurrentDirectoryW(L"D:\\elsewhere"));
+    system("second");
+    EXPECT_THAT(sim::CommandDirectories(), ElementsAre(sim::StartDirectory, L"D:\\elsewhere"));
+    EXPECT_EQ(sim::CurrentDirectory(), L"D:\\elsewhere");
+}
+
 }  // namespace
