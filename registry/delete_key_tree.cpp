@@ -1,5 +1,20 @@
 #include "registry/delete_key_tree.h"
 
+namespace {
+
+// Deletes the key the path names, never what it links to: RegDeleteKeyW would follow a link
+// at the end of the path and delete its target, so the key is opened as a link and deleted
+// through that handle.
+bool DeleteKeyItself(HKEY root, LPCWSTR keyPath) {
+    HKEY key;
+    if (RegOpenKeyExW(root, keyPath, REG_OPTION_OPEN_LINK, DELETE, &key) != ERROR_SUCCESS) return false;
+    const bool deleted = NtDeleteKey(key) == STATUS_SUCCESS;
+    RegCloseKey(key);
+    return deleted;
+}
+
+}  // namespace
+
 int DeleteKeyTree(LPCWSTR keyPath) {
     // A path that leaves no room for the separator below it could not be descended into.
     if (lstrlenW(keyPath) >= KeyPathCapacity - 1) return 0;
@@ -9,10 +24,11 @@ int DeleteKeyTree(LPCWSTR keyPath) {
 }
 
 int DeleteKeyTreeRecurse(HKEY root, LPWSTR keyPath) {
-    if (RegDeleteKeyW(root, keyPath) == ERROR_SUCCESS) return 1;
+    if (DeleteKeyItself(root, keyPath)) return 1;
 
+    // Opened as a link, a link has no subkeys: the descent never enters what one points to.
     HKEY key;
-    const LONG opened = RegOpenKeyExW(root, keyPath, 0, KEY_READ, &key);
+    const LONG opened = RegOpenKeyExW(root, keyPath, REG_OPTION_OPEN_LINK, KEY_READ, &key);
     if (opened == ERROR_FILE_NOT_FOUND) return 1;
     if (opened != ERROR_SUCCESS) {
         printf("Error opening key.\n");
@@ -48,5 +64,5 @@ int DeleteKeyTreeRecurse(HKEY root, LPWSTR keyPath) {
 
     keyPath[mark - 1] = L'\0';
     RegCloseKey(key);
-    return RegDeleteKeyW(root, keyPath) == ERROR_SUCCESS ? 1 : 0;
+    return DeleteKeyItself(root, keyPath) ? 1 : 0;
 }

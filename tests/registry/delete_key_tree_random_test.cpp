@@ -1,6 +1,6 @@
-// Random trees with random faults: whatever the registry answers, the deletion stays inside
-// its subtree, names only whole paths, closes what it opens, ends in linear time, and reports
-// exactly the refused opens.
+// Random trees with random faults and links: whatever the registry answers and wherever the
+// links point, the deletion changes nothing outside its subtree, names only whole paths,
+// closes what it opens, ends in linear time, and reports exactly the refused opens.
 #include "registry/delete_key_tree.h"
 
 #include "tests/support/captured_stdout.h"
@@ -15,14 +15,37 @@
 namespace {
 
 constexpr unsigned FirstSeed = 20261208;
-constexpr int Cases = 4000;
+constexpr int Cases = 10000;
 constexpr int MaxKeys = 80;
 
 const std::wstring Parent = L"SOFTWARE\\Fuzz";
 const std::wstring Row = Parent + L"\\Row";
+const std::wstring Sibling = Parent + L"\\Row2";
+const std::wstring Victim = L"SOFTWARE\\Victim";
+const std::wstring Chain = L"SOFTWARE\\Chain";
+
+// Keys outside the row that links may point at, some through a chain of links.
+void ArrangeOutside() {
+    for (const auto& path : {Sibling + L"\\x\\y", Victim + L"\\A\\B", Victim + L"\\C"})
+        EXPECT_TRUE(sim::CreateKey(path));
+    EXPECT_TRUE(sim::CreateLink(Chain + L"\\L1", Chain + L"\\L2"));
+    EXPECT_TRUE(sim::CreateLink(Chain + L"\\L2", Victim));
+}
+
+// The whole registry but the row's own subtree.
+std::vector<std::wstring> Outside() {
+    std::vector<std::wstring> lines;
+    for (const auto& line : sim::KeyListing()) {
+        const bool inRow = line.rfind(Row, 0) == 0 && (line.size() == Row.size() || line[Row.size()] == L'\\' ||
+                                                      line.compare(Row.size(), 4, L" -> ") == 0);
+        if (!inRow) lines.push_back(line);
+    }
+    return lines;
+}
 
 struct Case {
-    std::set<std::wstring> keys;  // exact full paths of the row's tree, row included
+    std::set<std::wstring> keys;  // exact full paths of the row's tree, row and links included
+    int links = 0;
 };
 
 class Generator {
@@ -32,6 +55,10 @@ public:
     Case Build() {
         Case made;
         if (Chance(0.05)) return made;  // the row is absent
+        if (Chance(0.03)) {
+            AddLink(made, Row, 0);
+            return made;
+        }
         Add(made, Row, 0);
         return made;
     }
@@ -60,8 +87,20 @@ private:
             std::wstring upper;
             for (wchar_t c : name) upper += static_cast<wchar_t>(std::towupper(c));
             if (!folded.insert(upper).second) continue;
-            Add(made, path + L"\\" + name, depth + 1);
+            if (Chance(0.06)) AddLink(made, path + L"\\" + name, depth + 1);
+            else Add(made, path + L"\\" + name, depth + 1);
         }
+    }
+
+    // To outside the row (a tree or a leaf), a sibling row, an ancestor, the row itself, itself,
+    // or a chain.
+    void AddLink(Case& made, const std::wstring& path, int depth) {
+        const std::wstring targets[] = {Victim, Victim + L"\\A", Victim + L"\\C", Sibling, Sibling + L"\\x\\y",
+                                        Parent, L"SOFTWARE", Row, path, Chain + L"\\L1"};
+        EXPECT_TRUE(sim::CreateLink(path, targets[Between(0, std::size(targets) - 1)]));
+        made.keys.insert(path);
+        ++made.links;
+        Inject(path, depth);
     }
 
     std::mt19937 random_;
@@ -69,10 +108,12 @@ private:
     // Not-found is only ever a listed subkey's answer: for the row itself it would be the truth.
     void Inject(const std::wstring& path, int depth) {
         switch (Between(0, 39)) {
-        case 0: sim::FailCall(sim::Op::OpenKey, path, ERROR_ACCESS_DENIED); break;
-        case 1: sim::FailCall(sim::Op::DeleteKey, path, ERROR_ACCESS_DENIED); break;
-        case 2: sim::FailCall(sim::Op::EnumKey, path, ERROR_MORE_DATA); break;
-        case 3:
+        case 0: sim::DenyAccess(path, KEY_READ | DELETE); break;
+        case 1: sim::DenyAccess(path, DELETE); break;
+        case 2: sim::FailCall(sim::Op::OpenKey, path, ERROR_ACCESS_DENIED); break;
+        case 3: sim::FailCall(sim::Op::NtDeleteKey, path, STATUS_ACCESS_DENIED); break;
+        case 4: sim::FailCall(sim::Op::EnumKey, path, ERROR_MORE_DATA); break;
+        case 5:
             if (depth > 0) sim::FailCall(sim::Op::OpenKey, path, ERROR_FILE_NOT_FOUND);
             break;
         default: break;
@@ -83,7 +124,7 @@ private:
 int RefusedOpensReached() {
     int refused = 0;
     for (const auto& call : sim::RegistryCalls())
-        if (call.op == sim::Op::OpenKey && call.status != ERROR_SUCCESS &&
+        if (call.op == sim::Op::OpenKey && call.access == KEY_READ && call.status != ERROR_SUCCESS &&
             call.status != ERROR_FILE_NOT_FOUND)
             ++refused;
     return refused;
@@ -100,15 +141,16 @@ class DeleteKeyTreeRandom : public SimTest {};
 TEST_F(DeleteKeyTreeRandom, HoldsItsInvariantsUnderRandomTreesAndFaults) {
     const auto start = std::chrono::steady_clock::now();
     std::size_t keys = 0;
-    int pastCapacity = 0, rowsLeft = 0;
+    int pastCapacity = 0, rowsLeft = 0, links = 0;
     for (int i = 0; i < Cases; ++i) {
         const unsigned seed = FirstSeed + i;
         SCOPED_TRACE("seed " + std::to_string(seed));
         sim::Reset();
-        const std::wstring sibling = Parent + L"\\Row2";
-        ASSERT_TRUE(sim::CreateKey(sibling));
+        ArrangeOutside();
         const Case made = Generator(seed).Build();
+        const auto outsideBefore = Outside();
         keys += made.keys.size();
+        links += made.links;
         for (const auto& key : made.keys) {
             if (key.size() <= 519) continue;
             ++pastCapacity;
@@ -121,9 +163,9 @@ TEST_F(DeleteKeyTreeRandom, HoldsItsInvariantsUnderRandomTreesAndFaults) {
 
         EXPECT_EQ(result == 1, !sim::KeyExists(Row));
         rowsLeft += result == 0;
-        EXPECT_TRUE(sim::KeyExists(sibling));
+        EXPECT_EQ(Outside(), outsideBefore) << "a key outside the row changed";
         EXPECT_EQ(output, Repeat("Error opening key.\n", RefusedOpensReached()));
-        EXPECT_LE(sim::RegistryCalls().size(), 8 * (made.keys.size() + 1));
+        EXPECT_LE(sim::RegistryCalls().size(), 10 * (made.keys.size() + 1));
 
         std::multiset<std::wstring> open;
         for (const auto& call : sim::RegistryCalls()) {
@@ -143,8 +185,8 @@ TEST_F(DeleteKeyTreeRandom, HoldsItsInvariantsUnderRandomTreesAndFaults) {
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("%d random cases, %zu keys, %d with paths past 519 characters, %d rows left, %.2f s\n",
-                Cases, keys, pastCapacity, rowsLeft, seconds);
+    std::printf("%d random cases, %zu keys, %d links, %d with paths past 519 characters, %d rows left, "
+                "%.2f s\n", Cases, keys, links, pastCapacity, rowsLeft, seconds);
 }
 
 }  // namespace

@@ -3,23 +3,35 @@
 #include "tests/support/captured_stdout.h"
 #include "tests/support/sim_fixture.h"
 
+#include <cstdio>
 #include <string>
 
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 
 const std::wstring Root = L"SOFTWARE\\Vendor\\Product";
 
-std::wstring Text(sim::Op op) {
-    switch (op) {
-    case sim::Op::DeleteKey: return L"delete";
-    case sim::Op::OpenKey: return L"open";
+std::wstring Text(const sim::RegistryCall& call) {
+    switch (call.op) {
+    case sim::Op::DeleteKey: return L"RegDeleteKeyW";
+    case sim::Op::OpenKey:
+        return std::wstring(call.access == DELETE ? L"open-delete" : L"open") +
+               (call.options & REG_OPTION_OPEN_LINK ? L"" : L"-following");
     case sim::Op::EnumKey: return L"enum";
     case sim::Op::CloseKey: return L"close";
+    case sim::Op::NtDeleteKey: return L"ntdelete";
     }
     return L"?";
+}
+
+std::wstring Status(const sim::RegistryCall& call) {
+    if (call.op != sim::Op::NtDeleteKey || call.status == 0) return std::to_wstring(call.status);
+    wchar_t hex[16];
+    std::swprintf(hex, 16, L"%08X", static_cast<unsigned>(call.status));
+    return hex;
 }
 
 // The registry calls made so far, one "op path=status" line each, paths relative to Root.
@@ -28,9 +40,23 @@ std::vector<std::wstring> Calls() {
     for (const auto& call : sim::RegistryCalls()) {
         std::wstring path = call.path;
         if (path.rfind(Root, 0) == 0) path = L"~" + path.substr(Root.size());
-        lines.push_back(Text(call.op) + L" " + path + L"=" + std::to_wstring(call.status));
+        lines.push_back(Text(call) + L" " + path + L"=" + Status(call));
     }
     return lines;
+}
+
+// The calls of one deletion of the key itself that succeeds, or that NtDeleteKey refuses.
+std::vector<std::wstring> Deleted(const std::wstring& path) {
+    return {L"open-delete " + path + L"=0", L"ntdelete " + path + L"=0", L"close " + path + L"=0"};
+}
+std::vector<std::wstring> Refused(const std::wstring& path) {
+    return {L"open-delete " + path + L"=0", L"ntdelete " + path + L"=C0000121", L"close " + path + L"=0"};
+}
+
+std::vector<std::wstring> Sequence(std::initializer_list<std::vector<std::wstring>> parts) {
+    std::vector<std::wstring> all;
+    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
 }
 
 class DeleteKeyTreeTest : public SimTest {
@@ -50,13 +76,13 @@ protected:
 
 TEST_F(DeleteKeyTreeTest, AbsentKeyCountsAsDeletedWithoutOutputOrEnumeration) {
     EXPECT_EQ(Delete(Root), 1);
-    EXPECT_THAT(Calls(), ElementsAre(L"delete ~=2", L"open ~=2"));
+    EXPECT_THAT(Calls(), ElementsAre(L"open-delete ~=2", L"open ~=2"));
 }
 
-TEST_F(DeleteKeyTreeTest, KeyWithoutSubkeysIsDeletedWithoutBeingOpened) {
+TEST_F(DeleteKeyTreeTest, KeyWithoutSubkeysIsDeletedWithoutBeingOpenedForReading) {
     Create({L""});
     EXPECT_EQ(Delete(Root), 1);
-    EXPECT_THAT(Calls(), ElementsAre(L"delete ~=0"));
+    EXPECT_THAT(Calls(), ElementsAreArray(Deleted(L"~")));
     EXPECT_TRUE(sim::KeyExists(L"SOFTWARE\\Vendor"));
 }
 
@@ -68,7 +94,7 @@ TEST_F(DeleteKeyTreeTest, RemovesThreeLevelTreeChildrenBeforeParents) {
 
     std::vector<std::wstring> deleted;
     for (const auto& call : sim::RegistryCalls())
-        if (call.op == sim::Op::DeleteKey && call.status == ERROR_SUCCESS) deleted.push_back(call.path);
+        if (call.op == sim::Op::NtDeleteKey && call.status == STATUS_SUCCESS) deleted.push_back(call.path);
     EXPECT_THAT(deleted, ElementsAre(Root + L"\\A\\A1\\x", Root + L"\\A\\A1\\y", Root + L"\\A\\A1",
                                      Root + L"\\A\\A2", Root + L"\\A", Root + L"\\B\\B1",
                                      Root + L"\\B\\B2\\z", Root + L"\\B\\B2", Root + L"\\B",
@@ -78,21 +104,31 @@ TEST_F(DeleteKeyTreeTest, RemovesThreeLevelTreeChildrenBeforeParents) {
 TEST_F(DeleteKeyTreeTest, PathEndingInBackslashGetsNoSecondOneAndLosesItAtTheEnd) {
     Create({L"\\Only"});
     EXPECT_EQ(Delete(Root + L"\\"), 1);
-    EXPECT_THAT(Calls(), ElementsAre(L"delete ~\\=5", L"open ~\\=0", L"enum ~\\=0",
-                                     L"delete ~\\Only=0", L"enum ~\\=259", L"close ~\\=0",
-                                     L"delete ~=0"));
+    EXPECT_THAT(Calls(), ElementsAreArray(Sequence({Refused(L"~\\"),
+                                                    {L"open ~\\=0", L"enum ~\\=0"},
+                                                    Deleted(L"~\\Only"),
+                                                    {L"enum ~\\=259", L"close ~\\=0"},
+                                                    Deleted(L"~")})));
 }
 
+// After a child that stays, the key is not enumerated again: its final delete comes next.
 TEST_F(DeleteKeyTreeTest, StopsAtFirstChildThatCannotBeDeleted) {
     Create({L"\\first", L"\\second\\inner", L"\\third"});
-    sim::FailCall(sim::Op::DeleteKey, Root + L"\\second\\inner", ERROR_ACCESS_DENIED);
+    sim::FailCall(sim::Op::NtDeleteKey, Root + L"\\second\\inner", STATUS_ACCESS_DENIED);
     EXPECT_EQ(Delete(Root), 0);
     EXPECT_FALSE(sim::KeyExists(Root + L"\\first"));
     EXPECT_TRUE(sim::KeyExists(Root + L"\\second\\inner"));
     EXPECT_TRUE(sim::KeyExists(Root + L"\\third"));
-    for (const auto& call : sim::RegistryCalls()) EXPECT_EQ(call.path.find(L"third"), std::wstring::npos);
-    EXPECT_EQ(sim::RegistryCalls().back().path, Root);
-    EXPECT_EQ(sim::RegistryCalls().back().status, ERROR_ACCESS_DENIED);
+    EXPECT_THAT(Calls(), ElementsAreArray(Sequence({
+                             Refused(L"~"), {L"open ~=0", L"enum ~=0"}, Deleted(L"~\\first"),
+                             {L"enum ~=0"}, Refused(L"~\\second"),
+                             {L"open ~\\second=0", L"enum ~\\second=0", L"open-delete ~\\second\\inner=0",
+                              L"ntdelete ~\\second\\inner=C0000022", L"close ~\\second\\inner=0",
+                              L"open ~\\second\\inner=0", L"enum ~\\second\\inner=259",
+                              L"close ~\\second\\inner=0", L"open-delete ~\\second\\inner=0",
+                              L"ntdelete ~\\second\\inner=C0000022", L"close ~\\second\\inner=0",
+                              L"close ~\\second=0"},
+                             Refused(L"~\\second"), {L"close ~=0"}, Refused(L"~")})));
 }
 
 TEST_F(DeleteKeyTreeTest, KeyThatCannotBeOpenedIsReportedOnceAndLeftAlone) {
@@ -101,7 +137,7 @@ TEST_F(DeleteKeyTreeTest, KeyThatCannotBeOpenedIsReportedOnceAndLeftAlone) {
     std::string output;
     EXPECT_EQ(Delete(Root, &output), 0);
     EXPECT_EQ(output, "Error opening key.\n");
-    EXPECT_THAT(Calls(), ElementsAre(L"delete ~=5", L"open ~=5"));
+    EXPECT_THAT(Calls(), ElementsAre(L"open-delete ~=5", L"open ~=5"));
 }
 
 TEST_F(DeleteKeyTreeTest, ChildThatCannotBeOpenedIsReportedAndStopsEveryAncestor) {
@@ -119,8 +155,8 @@ TEST_F(DeleteKeyTreeTest, EnumerationFailureLeavesKeyWithoutOutput) {
     sim::FailCall(sim::Op::EnumKey, Root, ERROR_INVALID_PARAMETER);
     EXPECT_EQ(Delete(Root), 0);
     EXPECT_TRUE(sim::KeyExists(Root + L"\\child"));
-    EXPECT_THAT(Calls(), ElementsAre(L"delete ~=5", L"open ~=0", L"enum ~=87", L"close ~=0",
-                                     L"delete ~=5"));
+    EXPECT_THAT(Calls(), ElementsAreArray(Sequence({Refused(L"~"), {L"open ~=0", L"enum ~=87", L"close ~=0"},
+                                                    Refused(L"~")})));
 }
 
 // A path at the capacity would have to be cut: nothing is acted on under such a name.
@@ -163,8 +199,87 @@ TEST_F(DeleteKeyTreeTest, SubkeyListedAgainAfterItsDeletionSucceededStopsTheLoop
     sim::FailCall(sim::Op::OpenKey, Root + L"\\ghost", ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(Delete(Root), 0);
     EXPECT_TRUE(sim::KeyExists(Root + L"\\ghost\\inner"));
-    EXPECT_THAT(Calls(), ElementsAre(L"delete ~=5", L"open ~=0", L"enum ~=0", L"delete ~\\ghost=5",
-                                     L"open ~\\ghost=2", L"enum ~=0", L"close ~=0", L"delete ~=5"));
+    EXPECT_THAT(Calls(), ElementsAreArray(Sequence({Refused(L"~"), {L"open ~=0", L"enum ~=0",
+                                                    L"open-delete ~\\ghost=2", L"open ~\\ghost=2",
+                                                    L"enum ~=0", L"close ~=0"}, Refused(L"~")})));
+}
+
+// A link where an ordinary empty key could stand gives the same result and leaves the same
+// registry behind, but for the link line itself: what it points to is never touched.
+class DeleteKeyTreeLinks : public DeleteKeyTreeTest {
+protected:
+    static const std::wstring Victim;
+
+    struct Outcome {
+        int result;
+        std::vector<std::wstring> keys;  // the whole registry afterwards, link targets cut off
+    };
+
+    static Outcome Run(const std::wstring& at, bool asLink, REGSAM denied) {
+        sim::Reset();
+        Create({L"\\A\\other", L"\\B\\C"});
+        EXPECT_TRUE(sim::CreateKey(Victim + L"\\A\\B"));
+        EXPECT_TRUE(sim::CreateKey(Victim + L"\\C"));
+        EXPECT_TRUE(asLink ? sim::CreateLink(at, Victim) : sim::CreateKey(at));
+        if (denied) sim::DenyAccess(at, denied);
+        const auto victimBefore = Below(Victim);
+
+        Outcome outcome{Delete(Root), {}};
+        for (auto line : sim::KeyListing()) outcome.keys.push_back(line.substr(0, line.find(L" -> ")));
+        EXPECT_EQ(Below(Victim), victimBefore);
+        for (const auto& call : sim::RegistryCalls()) {
+            EXPECT_EQ(call.path.rfind(Victim, 0), std::wstring::npos) << "the target was named";
+            if (call.op == sim::Op::OpenKey) EXPECT_TRUE(call.options & REG_OPTION_OPEN_LINK);
+        }
+        return outcome;
+    }
+
+    static std::vector<std::wstring> Below(const std::wstring& path) {
+        std::vector<std::wstring> lines;
+        for (const auto& line : sim::KeyListing())
+            if (line.rfind(path, 0) == 0) lines.push_back(line);
+        return lines;
+    }
+
+    static void ExpectLikeAnOrdinaryKey(const std::wstring& at, REGSAM denied, int expected) {
+        const Outcome ordinary = Run(at, false, denied);
+        const Outcome link = Run(at, true, denied);
+        EXPECT_EQ(ordinary.result, expected);
+        EXPECT_EQ(link.result, ordinary.result);
+        EXPECT_EQ(link.keys, ordinary.keys);
+        EXPECT_EQ(sim::KeyExists(at), expected == 0);
+    }
+};
+
+const std::wstring DeleteKeyTreeLinks::Victim = L"SOFTWARE\\Victim";
+
+TEST_F(DeleteKeyTreeLinks, LeafLinkIsDeletedAsALink) { ExpectLikeAnOrdinaryKey(Root + L"\\leaf", 0, 1); }
+
+TEST_F(DeleteKeyTreeLinks, LinkThreeLevelsDownIsDeletedAsALink) {
+    ExpectLikeAnOrdinaryKey(Root + L"\\B\\C\\D\\link", 0, 1);
+}
+
+TEST_F(DeleteKeyTreeLinks, RowThatIsALinkIsDeletedAsALink) {
+    sim::Reset();
+    ASSERT_TRUE(sim::CreateKey(Victim + L"\\A"));
+    ASSERT_TRUE(sim::CreateLink(Root, Victim));
+    EXPECT_EQ(Delete(Root), 1);
+    EXPECT_FALSE(sim::KeyExists(Root));
+    EXPECT_TRUE(sim::KeyExists(Victim + L"\\A"));
+    EXPECT_THAT(Calls(), ElementsAreArray(Deleted(L"~")));
+}
+
+TEST_F(DeleteKeyTreeLinks, LinkThatRefusesDeletionStaysAndSoDoesItsTarget) {
+    ExpectLikeAnOrdinaryKey(Root + L"\\A\\link", DELETE, 0);
+}
+
+// Above the row a link belongs to the machine's configuration: it is followed as before.
+TEST_F(DeleteKeyTreeLinks, LinkAboveTheRowIsFollowed) {
+    ASSERT_TRUE(sim::CreateKey(L"SOFTWARE\\Real\\Product\\Sub"));
+    ASSERT_TRUE(sim::CreateLink(L"SOFTWARE\\Vendor", L"SOFTWARE\\Real"));
+    EXPECT_EQ(Delete(Root), 1);
+    EXPECT_FALSE(sim::KeyExists(L"SOFTWARE\\Real\\Product"));
+    EXPECT_TRUE(sim::KeyExists(L"SOFTWARE\\Vendor"));
 }
 
 }  // namespace
