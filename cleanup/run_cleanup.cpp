@@ -1,6 +1,7 @@
 #include "cleanup/run_cleanup.h"
 
 #include "cleanup/catalogue.h"
+#include "commands/system_directory.h"
 #include "commands/uninstall_commands.h"
 #include "registry/delete_key_tree.h"
 
@@ -9,8 +10,12 @@ int RunCleanup() {
     // A redirected stdout is fully buffered: the line must be out before the installers write.
     fflush(stdout);
 
-    for (const char* bundleId : CleanupCatalogue::BundleIds) UninstallBundle(bundleId);
-    RemoveMsiProduct(CleanupCatalogue::MsiProductCode);
+    // cmd.exe finds programs in the current directory before PATH: a start folder such as
+    // Downloads must not supply msiexec or cmd.exe. Without the system directory, nothing runs.
+    if (EnterSystemDirectory()) {
+        for (const char* bundleId : CleanupCatalogue::BundleIds) UninstallBundle(bundleId);
+        RemoveMsiProduct(CleanupCatalogue::MsiProductCode);
+    }
     for (const WCHAR* keyPath : CleanupCatalogue::RegistryKeys) DeleteKeyTree(keyPath);
     return 0;
 }

@@ -8,6 +8,7 @@
 
 namespace {
 
+using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
@@ -115,6 +116,22 @@ TEST_F(RunCleanupTest, ExitStatusIsZeroWhenNothingAtAllCanBeRemoved) {
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(output_, expected);
     for (const WCHAR* key : CleanupCatalogue::RegistryKeys) EXPECT_TRUE(sim::KeyExists(key));
+}
+
+TEST_F(RunCleanupTest, EveryCommandRunsInTheSystemDirectoryNotTheStartFolder) {
+    EXPECT_EQ(sim::CurrentDirectory(), sim::StartDirectory);
+    Run();
+    ASSERT_EQ(sim::Commands().size(), 3u);
+    EXPECT_THAT(sim::CommandDirectories(), Each(std::wstring(sim::SystemDirectory)));
+}
+
+TEST_F(RunCleanupTest, WithoutTheSystemDirectoryNoCommandRunsAndEveryRowIsStillDeleted) {
+    sim::SetSystemDirectory(L"");
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(output_, WaitLine);
+    EXPECT_THAT(sim::Commands(), IsEmpty());
+    EXPECT_EQ(RowsAttempted(), Catalogue());
+    for (const WCHAR* key : CleanupCatalogue::RegistryKeys) EXPECT_FALSE(sim::KeyExists(key));
 }
 
 }  // namespace
