@@ -1,15 +1,17 @@
 # Shared by the end-to-end cases and the sandbox: a Wine prefix with the product's registry
 # traces, stand-ins for the maker's installer and msiexec that record their arguments, and a
 # way to point ProgramFiles and ProgramData elsewhere. Source with BUILD set to the Windows
-# build directory.
+# build directory. The program runs its commands from the system directory, so the msiexec
+# stand-in lives there; Wine prefers its own msiexec unless WINEDLLOVERRIDES says otherwise.
 : "${BUILD:?}"
 export WINEPREFIX=${WINEPREFIX:-$BUILD/wineprefix} WINEARCH=win64 WINEDEBUG=-all
 WINE_RUN=$BUILD/wine-run
 CLEANUP_EXE=$BUILD/cleanup.exe
 REGISTRY_TOOL=$BUILD/tests/e2e/e2e_registry.exe
 RECORDER=$BUILD/tests/e2e/record_args.exe
+LAUNCHER=$BUILD/tests/e2e/launch.exe
 PROGRAM_FILES='C:\Program Files (x86 e2e) Test'
-STANDIN_DIR='C:\standin'
+SYSTEM_DIR='C:\windows\system32'
 WAIT_LINE='Please wait while product cleanup completes...'
 
 unix_path() { # C:\a\b -> $WINEPREFIX/drive_c/a/b
@@ -18,7 +20,8 @@ unix_path() { # C:\a\b -> $WINEPREFIX/drive_c/a/b
 }
 
 installer_log() { echo "$(unix_path "$PROGRAM_FILES")/Morvanta/MoQUAV/V1/Installer.exe.args"; }
-msiexec_log() { echo "$(unix_path "$STANDIN_DIR")/msiexec.exe.args"; }
+msiexec_log() { echo "$(unix_path "$SYSTEM_DIR")/msiexec.exe.args"; }
+windows_path() { echo "Z:${1//\//\\}"; } # /a/b -> Z:\a\b
 
 # Where Wine takes ProgramFiles and ProgramData from in every new process.
 set_program_files() { "$WINE_RUN" reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion' /v ProgramFilesDir /d "$1" /f >/dev/null; }
@@ -32,19 +35,22 @@ arrange() {
   set_program_data 'C:\ProgramData'
   local installer_dir
   installer_dir=$(dirname "$(installer_log)")
-  mkdir -p "$installer_dir" "$(unix_path "$STANDIN_DIR")"
+  mkdir -p "$installer_dir"
   cp "$RECORDER" "$installer_dir/Installer.exe"
-  cp "$RECORDER" "$(unix_path "$STANDIN_DIR")/msiexec.exe"
+  cp "$RECORDER" "$(unix_path "$SYSTEM_DIR")/msiexec.exe"
   rm -f "$(installer_log)" "$(msiexec_log)"
   "$WINE_RUN" "$REGISTRY_TOOL" seed
 }
 
-# Runs cleanup.exe with the stand-in msiexec first on PATH; sets OUTPUT, ERRORS and STATUS.
+# Runs cleanup.exe, in the current directory, with the stand-in msiexec; sets OUTPUT, ERRORS and
+# STATUS. With LAUNCH set (say to --without-comspec), a Windows parent starts it.
 run_cleanup() {
   local out err
   out=$(mktemp) err=$(mktemp)
   STATUS=0
-  WINEPATH=$STANDIN_DIR "$WINE_RUN" "$CLEANUP_EXE" "$@" >"$out" 2>"$err" || STATUS=$?
+  local command=("$CLEANUP_EXE")
+  [ -z "${LAUNCH:-}" ] || command=("$LAUNCHER" "$LAUNCH" "$(windows_path "$CLEANUP_EXE")")
+  WINEDLLOVERRIDES=msiexec.exe=n "$WINE_RUN" "${command[@]}" "$@" >"$out" 2>"$err" || STATUS=$?
   OUTPUT=$(tr -d '\r' <"$out")
   ERRORS=$(tr -d '\r' <"$err")
   rm -f "$out" "$err"

@@ -4,11 +4,13 @@
 //   e2e_registry deny ROW        a subkey of ROW whose DACL denies everyone
 //   e2e_registry branch ROW      a branch under ROW whose full path passes 519 characters
 //   e2e_registry list            what of the catalogue is present
+//   e2e_registry links           links in rows 11 (a leaf), 13 (three levels down) and 15 (the row
+//                                itself) to victim trees outside the catalogue
+//   e2e_registry victims         every victim key still there with its value
 // Neighbours are the keys that must survive: the parents of catalogue keys and siblings whose
 // names differ from a catalogue name by one character or extend it.
 #include "cleanup/catalogue.h"
-
-#include <windows.h>
+#include "tests/platform/win32/delete_tree.h"
 
 #include <aclapi.h>
 
@@ -60,16 +62,31 @@ bool Create(const std::wstring& path, bool withValue) {
     return true;
 }
 
+// The key itself, a link not followed.
 bool Exists(const std::wstring& path) {
     HKEY key;
-    const LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key);
+    const LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK, KEY_READ, &key);
     if (status == ERROR_SUCCESS) RegCloseKey(key);
     return status == ERROR_SUCCESS || status == ERROR_ACCESS_DENIED;  // denied is still there
 }
 
+const std::wstring Victims = L"SOFTWARE\\ProductCleanupVictims";
+const wchar_t* const VictimKeys[] = {L"", L"\\A", L"\\A\\B", L"\\C"};
+
+struct LinkCase {
+    int row;
+    const wchar_t* below;  // where in the row the link stands
+    const wchar_t* victim;
+};
+const LinkCase LinkCases[] = {{11, L"\\LinkToLeaf", L"\\Leaf"},
+                              {13, L"\\Features\\Main\\Sub\\Link", L"\\Tree"},
+                              {15, L"", L"\\Row"}};
+
 int Seed() {
-    for (const auto& path : Siblings()) RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str());
-    for (const WCHAR* key : CleanupCatalogue::RegistryKeys) RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
+    // Never RegDeleteTreeW here: it would follow a link left by an earlier case.
+    seed::DeleteTreeNoFollow(Victims);
+    for (const auto& path : Siblings()) seed::DeleteTreeNoFollow(path);
+    for (const WCHAR* key : CleanupCatalogue::RegistryKeys) seed::DeleteTreeNoFollow(key);
     bool ok = true;
     for (const WCHAR* key : CleanupCatalogue::RegistryKeys) {
         const std::wstring path = key;
@@ -97,6 +114,50 @@ int Check(const std::set<int>& kept) {
         }
     }
     std::printf("%d problem(s)\n", failures);
+    return failures ? 1 : 0;
+}
+
+bool CreateLink(const std::wstring& path, const std::wstring& target) {
+    HKEY key;
+    LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+                                  KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &key, nullptr);
+    if (status == ERROR_SUCCESS) {
+        const std::wstring absolute = L"\\Registry\\Machine\\" + target;
+        status = RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(absolute.data()),
+                                static_cast<DWORD>(absolute.size() * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+    if (status != ERROR_SUCCESS) std::fprintf(stderr, "link %ls: %ld\n", path.c_str(), status);
+    return status == ERROR_SUCCESS;
+}
+
+int Links() {
+    bool ok = true;
+    for (const auto& link : LinkCases) {
+        for (const wchar_t* below : VictimKeys) ok = Create(Victims + link.victim + below, true) && ok;
+        const std::wstring path = Row(link.row) + link.below;
+        if (!*link.below) ok = seed::DeleteTreeNoFollow(path) == ERROR_SUCCESS && ok;
+        ok = CreateLink(path, Victims + link.victim) && ok;
+        std::printf("link HKLM\\%ls -> HKLM\\%ls%ls\n", path.c_str(), Victims.c_str(), link.victim);
+    }
+    return ok ? 0 : 1;
+}
+
+int CheckVictims() {
+    int failures = 0;
+    for (const auto& link : LinkCases) {
+        for (const wchar_t* below : VictimKeys) {
+            const std::wstring path = Victims + link.victim + below;
+            wchar_t data[32] = L"";
+            DWORD size = sizeof data;
+            const LONG status = RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), L"Trace", RRF_RT_REG_SZ, nullptr, data, &size);
+            if (status != ERROR_SUCCESS || std::wstring(data) != L"left behind") {
+                std::printf("victim changed: %ls (%ld)\n", path.c_str(), status);
+                ++failures;
+            }
+        }
+    }
+    std::printf("%d victim problem(s)\n", failures);
     return failures ? 1 : 0;
 }
 
@@ -155,6 +216,8 @@ int wmain(int argc, wchar_t* argv[]) {
     const bool rowValid = row >= 1 && row <= CleanupCatalogue::RegistryKeyCount;
     if (verb == L"seed") return Seed();
     if (verb == L"list") return List();
+    if (verb == L"links") return Links();
+    if (verb == L"victims") return CheckVictims();
     if (verb == L"check") {
         std::set<int> kept;
         for (int i = 2; i < argc; ++i) kept.insert(std::wcstol(argv[i], nullptr, 10));
@@ -162,6 +225,6 @@ int wmain(int argc, wchar_t* argv[]) {
     }
     if (verb == L"deny" && rowValid) return Deny(row);
     if (verb == L"branch" && rowValid) return Branch(row);
-    std::fprintf(stderr, "usage: e2e_registry seed|list|check [ROW...]|deny ROW|branch ROW\n");
+    std::fprintf(stderr, "usage: e2e_registry seed|list|links|victims|check [ROW...]|deny ROW|branch ROW\n");
     return 2;
 }
