@@ -10,6 +10,10 @@ CLEANUP_EXE=$BUILD/cleanup.exe
 REGISTRY_TOOL=$BUILD/tests/e2e/e2e_registry.exe
 RECORDER=$BUILD/tests/e2e/record_args.exe
 LAUNCHER=$BUILD/tests/e2e/launch.exe
+MSI_STATE=$BUILD/tests/e2e/msi_state.exe
+PACKAGES=$BUILD/tests/e2e
+PRODUCT_CODE='{4A4724E0-4100-0720-0000-C1F702640DB7}'
+NEIGHBOUR_CODE='{6B0C9E21-3D4F-4A58-9B71-2C8E5F0A1D34}'
 PROGRAM_FILES='C:\Program Files (x86 e2e) Test'
 SYSTEM_DIR='C:\windows\system32'
 WAIT_LINE='Please wait while product cleanup completes...'
@@ -29,6 +33,12 @@ unset_program_files() { "$WINE_RUN" reg delete 'HKLM\Software\Microsoft\Windows\
 set_program_data() { "$WINE_RUN" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\ProfileList' /v ProgramData /d "$1" /f >/dev/null; }
 unset_program_data() { "$WINE_RUN" reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\ProfileList' /v ProgramData /f >/dev/null; }
 
+# Wine's own Windows Installer: a package of tests/e2e installed quietly, what the Installer API
+# says of a product, and where the package's one file was installed (empty when it is not).
+install_package() { "$WINE_RUN" msiexec /i "$(windows_path "$PACKAGES/$1.msi")" /qn; }
+msi_state() { "$WINE_RUN" "$MSI_STATE" "$1" | tr -d '\r'; }
+installed_file() { find "$WINEPREFIX/drive_c" -path "*/Cleanup Test $1/payload.txt"; }
+
 # A seeded registry, default directories, fresh stand-ins with empty logs.
 arrange() {
   set_program_files "$PROGRAM_FILES"
@@ -43,14 +53,17 @@ arrange() {
 }
 
 # Runs cleanup.exe, in the current directory, with the stand-in msiexec; sets OUTPUT, ERRORS and
-# STATUS. With LAUNCH set (say to --without-comspec), a Windows parent starts it.
+# STATUS. With LAUNCH set (say to --without-comspec), a Windows parent starts it; with
+# REAL_MSIEXEC set, Wine's own msiexec does the removal.
 run_cleanup() {
   local out err
   out=$(mktemp) err=$(mktemp)
   STATUS=0
   local command=("$CLEANUP_EXE")
   [ -z "${LAUNCH:-}" ] || command=("$LAUNCHER" "$LAUNCH" "$(windows_path "$CLEANUP_EXE")")
-  WINEDLLOVERRIDES=msiexec.exe=n "$WINE_RUN" "${command[@]}" "$@" >"$out" 2>"$err" || STATUS=$?
+  local overrides=msiexec.exe=n
+  [ -z "${REAL_MSIEXEC:-}" ] || overrides=
+  WINEDLLOVERRIDES=$overrides "$WINE_RUN" "${command[@]}" "$@" >"$out" 2>"$err" || STATUS=$?
   OUTPUT=$(tr -d '\r' <"$out")
   ERRORS=$(tr -d '\r' <"$err")
   rm -f "$out" "$err"

@@ -1,5 +1,10 @@
 // Arranges and inspects the product's registry traces for the end-to-end runs:
 //   e2e_registry seed            the 26 catalogue trees (nested, with values) and their neighbours
+//   e2e_registry seed-except ROW...  the same but for ROW...
+//   e2e_registry clear           no catalogue trees, no neighbours, no victims: for a real
+//                                Windows Installer, whose enumeration stops at a malformed
+//                                product key such as a seeded neighbour
+//   e2e_registry present         the numbers of the catalogue rows present, on one line
 //   e2e_registry check [ROW...]  catalogue rows gone except ROW..., every neighbour intact
 //   e2e_registry deny ROW        a subkey of ROW whose DACL denies everyone
 //   e2e_registry branch ROW      a branch under ROW whose full path passes 519 characters
@@ -82,14 +87,19 @@ const LinkCase LinkCases[] = {{11, L"\\LinkToLeaf", L"\\Leaf"},
                               {13, L"\\Features\\Main\\Sub\\Link", L"\\Tree"},
                               {15, L"", L"\\Row"}};
 
-int Seed() {
+void Clear() {
     // Never RegDeleteTreeW here: it would follow a link left by an earlier case.
     seed::DeleteTreeNoFollow(Victims);
     for (const auto& path : Siblings()) seed::DeleteTreeNoFollow(path);
     for (const WCHAR* key : CleanupCatalogue::RegistryKeys) seed::DeleteTreeNoFollow(key);
+}
+
+int Seed(const std::set<int>& except) {
+    Clear();
     bool ok = true;
-    for (const WCHAR* key : CleanupCatalogue::RegistryKeys) {
-        const std::wstring path = key;
+    for (int row = 1; row <= CleanupCatalogue::RegistryKeyCount; ++row) {
+        if (except.count(row)) continue;
+        const std::wstring path = Row(row);
         for (const wchar_t* below : {L"", L"\\InstallProperties", L"\\Features\\Main\\Sub", L"\\Features\\Extra"})
             ok = Create(path + below, true) && ok;
     }
@@ -197,6 +207,20 @@ int Branch(int row) {
     return Create(path, true) ? 0 : 1;
 }
 
+int Present() {
+    std::wstring rows;
+    for (int row = 1; row <= CleanupCatalogue::RegistryKeyCount; ++row)
+        if (Exists(Row(row))) rows += (rows.empty() ? L"" : L" ") + std::to_wstring(row);
+    std::printf("%ls\n", rows.c_str());
+    return 0;
+}
+
+std::set<int> Rows(int argc, wchar_t* argv[]) {
+    std::set<int> rows;
+    for (int i = 2; i < argc; ++i) rows.insert(std::wcstol(argv[i], nullptr, 10));
+    return rows;
+}
+
 int List() {
     int present = 0;
     for (int row = 1; row <= CleanupCatalogue::RegistryKeyCount; ++row) {
@@ -214,17 +238,17 @@ int wmain(int argc, wchar_t* argv[]) {
     const std::wstring verb = argc > 1 ? argv[1] : L"";
     const int row = argc > 2 ? std::wcstol(argv[2], nullptr, 10) : 0;
     const bool rowValid = row >= 1 && row <= CleanupCatalogue::RegistryKeyCount;
-    if (verb == L"seed") return Seed();
+    if (verb == L"seed") return Seed({});
+    if (verb == L"seed-except") return Seed(Rows(argc, argv));
+    if (verb == L"clear") return Clear(), 0;
+    if (verb == L"present") return Present();
     if (verb == L"list") return List();
     if (verb == L"links") return Links();
     if (verb == L"victims") return CheckVictims();
-    if (verb == L"check") {
-        std::set<int> kept;
-        for (int i = 2; i < argc; ++i) kept.insert(std::wcstol(argv[i], nullptr, 10));
-        return Check(kept);
-    }
+    if (verb == L"check") return Check(Rows(argc, argv));
     if (verb == L"deny" && rowValid) return Deny(row);
     if (verb == L"branch" && rowValid) return Branch(row);
-    std::fprintf(stderr, "usage: e2e_registry seed|list|links|victims|check [ROW...]|deny ROW|branch ROW\n");
+    std::fprintf(stderr, "usage: e2e_registry seed|seed-except ROW...|clear|present|list|links|victims|check [ROW...]|"
+                         "deny ROW|branch ROW\n");
     return 2;
 }
