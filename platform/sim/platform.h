@@ -24,7 +24,7 @@ using errno_t = int;
 using rsize_t = std::size_t;
 
 using HANDLE = void*;
-struct HKEY__;
+struct HKEY__;  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the Windows SDK's own name for the handle type
 using HKEY = HKEY__*;
 using PHKEY = HKEY*;
 
@@ -37,7 +37,9 @@ using PFILETIME = FILETIME*;
 #define WINAPI
 #define NTAPI
 #define MAX_PATH 260
-#define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000002u)))
+// A predefined key is a value no open answers; here the address of an object of the simulation.
+extern "C" char SimLocalMachine;
+#define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(&SimLocalMachine))
 #define KEY_READ 0x20019u
 #define KEY_ENUMERATE_SUB_KEYS 0x0008u
 #define DELETE 0x00010000u

@@ -11,6 +11,10 @@
 #include <memory>
 #include <tuple>
 
+extern "C" {
+char SimLocalMachine;
+}
+
 namespace {
 
 constexpr std::size_t MaxKeyNameLength = 255;
@@ -190,7 +194,7 @@ bool CreateKey(const std::wstring& path) {
     return Resolve(path, false, true, key, follows) == ERROR_SUCCESS;
 }
 
-bool CreateLink(const std::wstring& path, const std::wstring& target) {
+bool CreateLink(const std::wstring& path, const std::wstring& target) {  // NOLINT(bugprone-easily-swappable-parameters): both are key paths, link first as in sim_control.h
     const auto cut = path.rfind(L'\\');
     std::shared_ptr<Key> parent = State().root;
     if (cut != std::wstring::npos && !CreateKey(path.substr(0, cut))) return false;
@@ -235,6 +239,7 @@ int OpenHandleCount() { return static_cast<int>(State().handles.size()); }
 extern "C" {
 
 // As on Windows: an open of the key for DELETE, a delete and a close, with a link followed.
+// cppcheck-suppress constParameter ; the Windows signature
 LONG WINAPI RegDeleteKeyW(HKEY root, LPCWSTR subKey) {
     const std::wstring path = subKey ? subKey : L"";
     if (Runaway(sim::Op::DeleteKey, path)) return ERROR_CALL_NOT_IMPLEMENTED;
@@ -250,6 +255,7 @@ LONG WINAPI RegDeleteKeyW(HKEY root, LPCWSTR subKey) {
     return Log(sim::Op::DeleteKey, path, ERROR_SUCCESS);
 }
 
+// cppcheck-suppress constParameter ; the Windows signature
 LONG WINAPI RegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD options, REGSAM desired, PHKEY result) {
     const std::wstring path = subKey ? subKey : L"";
     if (Runaway(sim::Op::OpenKey, path)) return ERROR_CALL_NOT_IMPLEMENTED;
@@ -266,11 +272,12 @@ LONG WINAPI RegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD options, REGSAM desir
     if (status != ERROR_SUCCESS) return Log(sim::Op::OpenKey, path, status, options, desired);
     const auto handle = State().nextHandle++;
     State().handles[handle] = {key, path, desired};
-    *result = reinterpret_cast<HKEY>(handle);
+    *result = reinterpret_cast<HKEY>(handle);  // NOLINT(performance-no-int-to-ptr): a handle is an opaque number, as on Windows
     return Log(sim::Op::OpenKey, path, ERROR_SUCCESS, options, desired);
 }
 
 LONG WINAPI RegEnumKeyExW(HKEY handle, DWORD index, LPWSTR name, LPDWORD nameLength,
+                          // cppcheck-suppress constParameter ; the Windows signature
                           LPDWORD reserved, LPWSTR className, LPDWORD classLength,
                           PFILETIME lastWriteTime) {
     OpenKey* open = Lookup(handle);

@@ -13,7 +13,7 @@ const wchar_t StartDirectory[] = L"C:\\Users\\Public\\Downloads";
 const wchar_t SystemDirectory[] = L"C:\\Windows\\system32";
 }
 
-extern "C" void __real_free(void* pointer);
+extern "C" void __real_free(void* pointer);  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the name the linker's --wrap=free gives the real free
 
 namespace {
 
@@ -107,7 +107,7 @@ std::wstring CurrentDirectory() { return State().currentDirectory; }
 const std::vector<std::string>& Violations() { return State().violations; }
 
 void ReportViolation(const std::string& what) {
-    std::fprintf(stderr, "simulated platform: %s\n", what.c_str());
+    (void)std::fprintf(stderr, "simulated platform: %s\n", what.c_str());
     State().violations.push_back(what);
 }
 
@@ -137,7 +137,7 @@ errno_t _dupenv_s(char** buffer, std::size_t* size, const char* name) {
 }
 
 // The test executable links with --wrap=free, so every free() of the program passes here.
-void __wrap_free(void* pointer) {
+void __wrap_free(void* pointer) {  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the name --wrap=free routes free() to
     State().liveCopies.erase(pointer);
     __real_free(pointer);
 }
