@@ -26,7 +26,15 @@ protected:
         return key;
     }
 
-    // The first subkey's name, or "" with the status when there is none.
+    // NtDeleteKey through a handle that names the key itself, a link not followed.
+    static NTSTATUS DeleteThroughHandle(const std::wstring& relative, REGSAM access = DELETE) {
+        HKEY key = Open(relative, REG_OPTION_OPEN_LINK, access);
+        const NTSTATUS status = NtDeleteKey(key);
+        RegCloseKey(key);
+        return status;
+    }
+
+    // The first subkey's name, or "status N" when the enumeration answers N.
     static std::wstring FirstSubkey(HKEY key) {
         WCHAR name[260];
         DWORD length = 260;
@@ -181,9 +189,7 @@ TEST_F(RegistryBehaviour, RegDeleteKeyOnALinkDeletesTheTargetAndLeavesTheLink) {
 TEST_F(RegistryBehaviour, NtDeleteKeyOnALinkOpenedAsALinkDeletesOnlyTheLink) {
     ASSERT_TRUE(seed::CreateKey(Path(L"Target\\Child")));
     ASSERT_TRUE(seed::CreateLink(Path(L"Link"), Path(L"Target")));
-    HKEY link = Open(L"Link", REG_OPTION_OPEN_LINK, DELETE);
-    EXPECT_EQ(NtDeleteKey(link), STATUS_SUCCESS);
-    RegCloseKey(link);
+    EXPECT_EQ(DeleteThroughHandle(L"Link"), STATUS_SUCCESS);
     EXPECT_FALSE(seed::KeyExists(Path(L"Link")));
     EXPECT_TRUE(seed::KeyExists(Path(L"Target\\Child")));
 }
@@ -192,17 +198,13 @@ TEST_F(RegistryBehaviour, NtDeleteKeyOnALinkOpenedAsALinkDeletesOnlyTheLink) {
 // failure, which is all the deletion relies on.
 TEST_F(RegistryBehaviour, NtDeleteKeyRefusesAKeyWithSubkeys) {
     ASSERT_TRUE(seed::CreateKey(Path(L"Parent\\Child")));
-    HKEY key = Open(L"Parent", REG_OPTION_OPEN_LINK, DELETE);
-    EXPECT_NE(NtDeleteKey(key), STATUS_SUCCESS);
-    RegCloseKey(key);
+    EXPECT_NE(DeleteThroughHandle(L"Parent"), STATUS_SUCCESS);
     EXPECT_TRUE(seed::KeyExists(Path(L"Parent\\Child")));
 }
 
 TEST_F(RegistryBehaviour, NtDeleteKeyNeedsDeleteAccessOnTheHandle) {
     ASSERT_TRUE(seed::CreateKey(Path(L"Leaf")));
-    HKEY key = Open(L"Leaf", REG_OPTION_OPEN_LINK, KEY_READ);
-    EXPECT_NE(NtDeleteKey(key), STATUS_SUCCESS);
-    RegCloseKey(key);
+    EXPECT_NE(DeleteThroughHandle(L"Leaf", KEY_READ), STATUS_SUCCESS);
     EXPECT_TRUE(seed::KeyExists(Path(L"Leaf")));
 }
 
