@@ -148,9 +148,9 @@ bool Runaway(sim::Op op, const std::wstring& path) {
     return true;
 }
 
-LONG Unmodelled(sim::Op op, const std::wstring& path, const char* what, LONG status = ERROR_CALL_NOT_IMPLEMENTED) {
+LONG Unmodelled(sim::Op op, const std::wstring& path, const char* what) {
     sim::ReportViolation(std::string("registry: ") + what + " (" + Narrow(path) + ")");
-    return Log(op, path, status);
+    return Log(op, path, ERROR_CALL_NOT_IMPLEMENTED);
 }
 
 // A handle that is not open is a bug of the caller: Windows answers ERROR_INVALID_HANDLE.
@@ -197,8 +197,9 @@ bool CreateKey(const std::wstring& path) {
 bool CreateLink(const std::wstring& path, const std::wstring& target) {  // NOLINT(bugprone-easily-swappable-parameters): both are key paths, link first as in sim_control.h
     const auto cut = path.rfind(L'\\');
     std::shared_ptr<Key> parent = State().root;
-    if (cut != std::wstring::npos && !CreateKey(path.substr(0, cut))) return false;
-    if (cut != std::wstring::npos && Resolve(path.substr(0, cut), false, parent) != ERROR_SUCCESS) return false;
+    int follows = 0;
+    if (cut != std::wstring::npos && Resolve(path.substr(0, cut), false, true, parent, follows) != ERROR_SUCCESS)
+        return false;
     const std::wstring name = cut == std::wstring::npos ? path : path.substr(cut + 1);
     std::vector<std::wstring> names;
     if (!SplitPath(name, names) || names.size() != 1 || FindSubkey(*parent, name) != parent->subkeys.end())

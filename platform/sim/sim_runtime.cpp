@@ -1,7 +1,7 @@
 // The runtime calls of the program, simulated: an environment the tests control, a current
 // directory, a system() that records instead of running, and the bounded string functions
-// with the runtime's contract. On Windows a bounded copy past its capacity ends the process; here it is recorded
-// as a violation so that the test fails with a message instead of a crash.
+// with the runtime's contract. On Windows a bounded copy past its capacity ends the process;
+// here it is recorded as a violation so that the test fails with a message instead of a crash.
 #include "sim_control.h"
 
 #include <map>

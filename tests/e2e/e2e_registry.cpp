@@ -15,7 +15,7 @@
 // Neighbours are the keys that must survive: the parents of catalogue keys and siblings whose
 // names differ from a catalogue name by one character or extend it.
 #include "cleanup/catalogue.h"
-#include "tests/platform/win32/delete_tree.h"
+#include "tests/platform/win32/registry_links.h"
 
 #include <aclapi.h>
 
@@ -128,15 +128,7 @@ int Check(const std::set<int>& kept) {
 }
 
 bool CreateLink(const std::wstring& path, const std::wstring& target) {
-    HKEY key;
-    LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
-                                  KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &key, nullptr);
-    if (status == ERROR_SUCCESS) {
-        const std::wstring absolute = L"\\Registry\\Machine\\" + target;
-        status = RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(absolute.data()),
-                                static_cast<DWORD>(absolute.size() * sizeof(wchar_t)));
-        RegCloseKey(key);
-    }
+    const LONG status = seed::CreateRegistryLink(path, target);
     if (status != ERROR_SUCCESS) std::fprintf(stderr, "link %ls: %ld\n", path.c_str(), status);
     return status == ERROR_SUCCESS;
 }

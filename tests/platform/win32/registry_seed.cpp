@@ -1,6 +1,6 @@
 #include "tests/platform/registry_seed.h"
 
-#include "tests/platform/win32/delete_tree.h"
+#include "tests/platform/win32/registry_links.h"
 
 #include <gtest/gtest.h>
 
@@ -25,17 +25,7 @@ bool CreateKey(const std::wstring& path) {
 }
 
 bool CreateLink(const std::wstring& path, const std::wstring& target) {
-    HKEY key;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
-                        KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &key, nullptr) != ERROR_SUCCESS)
-        return false;
-    // An absolute name, without a terminator.
-    const std::wstring absolute = L"\\Registry\\Machine\\" + target;
-    const LONG set = RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK,
-                                    reinterpret_cast<const BYTE*>(absolute.data()),
-                                    static_cast<DWORD>(absolute.size() * sizeof(wchar_t)));
-    RegCloseKey(key);
-    return set == ERROR_SUCCESS;
+    return CreateRegistryLink(path, target) == ERROR_SUCCESS;
 }
 
 bool KeyExists(const std::wstring& path) {

@@ -4,7 +4,22 @@
 
 #include <string>
 
+// Registry links for the Windows-side tests: making one, and deleting a tree that may hold some.
 namespace seed {
+
+// A symbolic link at path (under HKEY_LOCAL_MACHINE) to the key target names.
+inline LONG CreateRegistryLink(const std::wstring& path, const std::wstring& target) {
+    HKEY key;
+    LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+                                  KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &key, nullptr);
+    if (status != ERROR_SUCCESS) return status;
+    // An absolute name, without a terminator.
+    const std::wstring absolute = L"\\Registry\\Machine\\" + target;
+    status = RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(absolute.data()),
+                            static_cast<DWORD>(absolute.size() * sizeof(wchar_t)));
+    RegCloseKey(key);
+    return status;
+}
 
 // Deletes a test's key tree without following links, which RegDeleteTreeW would: a link is
 // opened as a link and deleted through its handle, whatever it points to.
