@@ -2,67 +2,75 @@
 
 namespace {
 
-// Deletes the key the path names, never what it links to: RegDeleteKeyW would follow a link
-// at the end of the path and delete its target, so the key is opened as a link and deleted
-// through that handle.
-bool DeleteKeyItself(HKEY root, LPCWSTR keyPath) {
-    HKEY key;
-    if (RegOpenKeyExW(root, keyPath, REG_OPTION_OPEN_LINK, DELETE, &key) != ERROR_SUCCESS) return false;
-    const bool deleted = NtDeleteKey(key) == STATUS_SUCCESS;
-    RegCloseKey(key);
+bool DeletedThrough(HKEY key) { return key != nullptr && NtDeleteKey(key) == STATUS_SUCCESS; }
+
+// Always the key itself: a link at the end is opened as the link, never followed. Relative to
+// a handle, that handle stays on its key whatever is renamed or linked above it afterwards.
+LONG OpenItself(HKEY parent, LPCWSTR name, REGSAM access, HKEY* key) {
+    *key = nullptr;
+    const LONG status = RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, access, key);
+    if (status != ERROR_SUCCESS) *key = nullptr;
+    return status;
+}
+
+void CloseIfOpen(HKEY key) {
+    if (key != nullptr) RegCloseKey(key);
+}
+
+// Deletes the subkeys of the open key, always the first one listed, until none is left or one
+// stays.
+void DeleteSubkeys(HKEY key) {
+    WCHAR previous[SubkeyNameCapacity] = L"";
+    for (;;) {
+        WCHAR name[SubkeyNameCapacity];
+        DWORD nameLength = SubkeyNameCapacity;
+        FILETIME lastWrite;
+        if (RegEnumKeyExW(key, 0, name, &nameLength, nullptr, nullptr, nullptr, &lastWrite) != ERROR_SUCCESS)
+            return;
+        // Listed again right after it was deleted: it will not go, or another process put it there.
+        if (wcscmp(name, previous) == 0) return;
+        if (DeleteKeyTreeRecurse(key, name) == 0) return;
+        wcscpy_s(previous, SubkeyNameCapacity, name);
+    }
+}
+
+// When one handle for both is refused: DELETE alone deletes a key without subkeys, and reading
+// alone empties one that may not be deleted itself.
+int DeleteThroughSeparateHandles(HKEY parent, LPCWSTR name) {
+    HKEY deleter;
+    if (OpenItself(parent, name, DELETE, &deleter) == ERROR_FILE_NOT_FOUND) return 1;
+    int deleted = DeletedThrough(deleter) ? 1 : 0;
+    if (!deleted) {
+        HKEY reader;
+        const LONG opened = OpenItself(parent, name, KEY_READ, &reader);
+        if (opened == ERROR_FILE_NOT_FOUND) {
+            deleted = 1;
+        } else if (opened != ERROR_SUCCESS) {
+            printf("Error opening key.\n");
+        } else {
+            DeleteSubkeys(reader);
+            RegCloseKey(reader);
+            deleted = DeletedThrough(deleter) ? 1 : 0;
+        }
+    }
+    CloseIfOpen(deleter);
     return deleted;
 }
 
 }  // namespace
 
-int DeleteKeyTree(LPCWSTR keyPath) {
-    // A path that leaves no room for the separator below it could not be descended into.
-    if (lstrlenW(keyPath) >= KeyPathCapacity - 1) return 0;
-    WCHAR path[KeyPathCapacity];
-    wcscpy_s(path, KeyPathCapacity, keyPath);
-    return DeleteKeyTreeRecurse(HKEY_LOCAL_MACHINE, path);
-}
+int DeleteKeyTree(LPCWSTR keyPath) { return DeleteKeyTreeRecurse(HKEY_LOCAL_MACHINE, keyPath); }
 
-int DeleteKeyTreeRecurse(HKEY root, LPWSTR keyPath) {
-    if (DeleteKeyItself(root, keyPath)) return 1;
-
-    // Opened as a link, a link has no subkeys: the descent never enters what one points to.
+int DeleteKeyTreeRecurse(HKEY parent, LPCWSTR name) {
     HKEY key;
-    const LONG opened = RegOpenKeyExW(root, keyPath, REG_OPTION_OPEN_LINK, KEY_READ, &key);
+    const LONG opened = OpenItself(parent, name, DELETE | KEY_READ, &key);
     if (opened == ERROR_FILE_NOT_FOUND) return 1;
-    if (opened != ERROR_SUCCESS) {
-        printf("Error opening key.\n");
-        return 0;
+    if (opened != ERROR_SUCCESS) return DeleteThroughSeparateHandles(parent, name);
+    bool deleted = DeletedThrough(key);
+    if (!deleted) {
+        DeleteSubkeys(key);
+        deleted = DeletedThrough(key);
     }
-
-    int mark = lstrlenW(keyPath);
-    if (mark == 0 || keyPath[mark - 1] != L'\\') {
-        // The separator and its new terminator need two free slots.
-        if (mark + 2 > KeyPathCapacity) {
-            RegCloseKey(key);
-            return 0;
-        }
-        keyPath[mark++] = L'\\';
-        keyPath[mark] = L'\0';
-    }
-
-    for (;;) {
-        WCHAR name[SubkeyNameCapacity];
-        DWORD nameLength = SubkeyNameCapacity;
-        FILETIME lastWrite;
-        if (RegEnumKeyExW(key, 0, name, &nameLength, nullptr, nullptr, nullptr, &lastWrite) !=
-            ERROR_SUCCESS)
-            break;
-        // The previous child is still named at the mark: listed again, it was not deleted.
-        if (wcscmp(name, keyPath + mark) == 0) break;
-        // A child whose full path would not fit is left whole rather than worked on cut.
-        if (mark + lstrlenW(name) >= KeyPathCapacity) break;
-        keyPath[mark] = L'\0';
-        wcsncat_s(keyPath, KeyPathCapacity, name, SubkeyNameCapacity);
-        if (DeleteKeyTreeRecurse(root, keyPath) == 0) break;
-    }
-
-    keyPath[mark - 1] = L'\0';
     RegCloseKey(key);
-    return DeleteKeyItself(root, keyPath) ? 1 : 0;
+    return deleted ? 1 : 0;
 }

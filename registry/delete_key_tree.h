@@ -2,16 +2,13 @@
 
 #include "platform.h"
 
-// Characters of a key path under HKEY_LOCAL_MACHINE, terminator included.
-constexpr int KeyPathCapacity = 520;
 // Characters of one subkey name as enumerated, terminator included.
 constexpr DWORD SubkeyNameCapacity = 260;
 
-// Deletes the key at keyPath with all its subkeys, depth first. Returns 1 when the key is gone
-// (or was never there), else 0.
+// Deletes the key at keyPath under HKEY_LOCAL_MACHINE with all its subkeys, depth first.
+// Returns 1 when the key is gone (or was never there), else 0.
 int DeleteKeyTree(LPCWSTR keyPath);
 
-// Deletes the key named by the KeyPathCapacity-sized buffer keyPath, which it extends and cuts
-// back in place while it descends. On return the buffer holds the path it was entered with,
-// less a trailing backslash.
-int DeleteKeyTreeRecurse(HKEY root, LPWSTR keyPath);
+// Deletes the key that name (a path for the row, a single name below it) names relative to the
+// open key parent, with its subkeys, each opened by its own name relative to its parent's handle.
+int DeleteKeyTreeRecurse(HKEY parent, LPCWSTR name);

@@ -59,7 +59,6 @@ extern "C" char SimLocalMachine;
 #define STATUS_INVALID_HANDLE static_cast<NTSTATUS>(0xC0000008u)
 #define STATUS_ACCESS_DENIED static_cast<NTSTATUS>(0xC0000022u)
 #define STATUS_CANNOT_DELETE static_cast<NTSTATUS>(0xC0000121u)
-#define STATUS_KEY_DELETED static_cast<NTSTATUS>(0xC000017Cu)
 #define STATUS_NOT_IMPLEMENTED static_cast<NTSTATUS>(0xC0000002u)
 
 extern "C" {

@@ -1,8 +1,8 @@
 // A registry under HKEY_LOCAL_MACHINE that answers the calls the program makes the way Windows
 // does: names compare case-insensitively, subkeys enumerate in sorted order, a key with
-// subkeys cannot be deleted, a handle outlives the deletion of its key, and a symbolic link is
-// followed wherever it stands in a path, except at the end of a path opened with
-// REG_OPTION_OPEN_LINK.
+// subkeys cannot be deleted, a handle stays on its key through a rename and outlives its
+// deletion, a path may be opened relative to an open handle, and a symbolic link is followed
+// wherever it stands in a path, except at the end of a path opened with REG_OPTION_OPEN_LINK.
 #include "sim_control.h"
 
 #include <algorithm>
@@ -52,6 +52,8 @@ struct Registry {
     std::uintptr_t nextHandle = 0x1000;
     std::map<std::tuple<sim::Op, std::wstring>, LONG> faults;
     std::vector<sim::RegistryCall> calls;
+    std::function<void()> otherProcess;
+    bool otherProcessRunning = false;
 };
 
 Registry& State() {
@@ -65,14 +67,18 @@ std::vector<std::shared_ptr<Key>>::iterator FindSubkey(Key& parent, const std::w
                         [&](const auto& k) { return FoldCase(k->name) == folded; });
 }
 
+void InsertSorted(Key& parent, const std::shared_ptr<Key>& child) {
+    const auto folded = FoldCase(child->name);
+    auto at = std::find_if(parent.subkeys.begin(), parent.subkeys.end(),
+                           [&](const auto& k) { return FoldCase(k->name) > folded; });
+    parent.subkeys.insert(at, child);
+}
+
 std::shared_ptr<Key> AddSubkey(Key& parent, const std::wstring& name) {
     auto child = std::make_shared<Key>();
     child->name = name;
     child->parent = &parent;
-    const auto folded = FoldCase(name);
-    auto at = std::find_if(parent.subkeys.begin(), parent.subkeys.end(),
-                           [&](const auto& k) { return FoldCase(k->name) > folded; });
-    parent.subkeys.insert(at, child);
+    InsertSorted(parent, child);
     return child;
 }
 
@@ -93,13 +99,14 @@ bool SplitPath(const std::wstring& path, std::vector<std::wstring>& names) {
     return true;
 }
 
-// Walks to the key a path names, following every link on the way and the last one too unless
-// openLink. With create, missing keys are made. Answers a Win32 status.
-LONG Resolve(const std::wstring& path, bool openLink, bool create, std::shared_ptr<Key>& found,
-             int& follows) {
+// Walks from start to the key a path names, following every link on the way and the last one
+// too unless openLink; a link's target is absolute. With create, missing keys are made.
+// Answers a Win32 status.
+LONG Resolve(std::shared_ptr<Key> start, const std::wstring& path, bool openLink, bool create,
+             std::shared_ptr<Key>& found, int& follows) {
     std::vector<std::wstring> names;
     if (!SplitPath(path, names)) return ERROR_INVALID_PARAMETER;
-    auto key = State().root;
+    auto key = std::move(start);
     for (std::size_t i = 0; i < names.size(); ++i) {
         auto it = FindSubkey(*key, names[i]);
         std::shared_ptr<Key> next;
@@ -109,7 +116,7 @@ LONG Resolve(const std::wstring& path, bool openLink, bool create, std::shared_p
         const bool last = i + 1 == names.size();
         if (next->link && !(last && openLink)) {
             if (++follows > MaxLinkFollows) return ERROR_INVALID_PARAMETER;
-            const LONG status = Resolve(next->target, false, false, next, follows);
+            const LONG status = Resolve(State().root, next->target, false, false, next, follows);
             if (status != ERROR_SUCCESS) return status;
         }
         key = next;
@@ -118,9 +125,29 @@ LONG Resolve(const std::wstring& path, bool openLink, bool create, std::shared_p
     return ERROR_SUCCESS;
 }
 
-LONG Resolve(const std::wstring& path, bool openLink, std::shared_ptr<Key>& found) {
+LONG Resolve(const std::wstring& path, bool openLink, bool create, std::shared_ptr<Key>& found) {
     int follows = 0;
-    return Resolve(path, openLink, false, found, follows);
+    return Resolve(State().root, path, openLink, create, found, follows);
+}
+
+LONG Resolve(const std::wstring& path, bool openLink, std::shared_ptr<Key>& found) {
+    return Resolve(path, openLink, false, found);
+}
+
+// Another process's turn comes before each of the program's calls; its own work is no call.
+void OtherProcessTurn() {
+    auto& state = State();
+    if (!state.otherProcess || state.otherProcessRunning) return;
+    state.otherProcessRunning = true;
+    state.otherProcess();
+    state.otherProcessRunning = false;
+}
+
+// Where a live key stands now.
+std::wstring PathOf(const Key& key) {
+    if (key.parent == nullptr) return L"";
+    const std::wstring above = PathOf(*key.parent);
+    return above.empty() ? key.name : above + L"\\" + key.name;
 }
 
 std::string Narrow(const std::wstring& text) {
@@ -169,9 +196,15 @@ bool ValidPath(LPCWSTR path) {
     return path != nullptr && SplitPath(path, names);
 }
 
+void MarkDeleted(Key& key) {
+    key.deleted = true;
+    for (const auto& child : key.subkeys) MarkDeleted(*child);
+}
+
+// Takes the key, and whatever is below it, out of the registry; open handles keep them.
 void Remove(Key& key) {
     key.parent->subkeys.erase(FindSubkey(*key.parent, key.name));
-    key.deleted = true;
+    MarkDeleted(key);
 }
 
 void List(const Key& key, const std::wstring& path, std::vector<std::wstring>& lines) {
@@ -190,15 +223,13 @@ void ResetRegistry() { State() = Registry{}; }
 
 bool CreateKey(const std::wstring& path) {
     std::shared_ptr<Key> key;
-    int follows = 0;
-    return Resolve(path, false, true, key, follows) == ERROR_SUCCESS;
+    return Resolve(path, false, true, key) == ERROR_SUCCESS;
 }
 
 bool CreateLink(const std::wstring& path, const std::wstring& target) {  // NOLINT(bugprone-easily-swappable-parameters): both are key paths, link first as in sim_control.h
     const auto cut = path.rfind(L'\\');
     std::shared_ptr<Key> parent = State().root;
-    int follows = 0;
-    if (cut != std::wstring::npos && Resolve(path.substr(0, cut), false, true, parent, follows) != ERROR_SUCCESS)
+    if (cut != std::wstring::npos && Resolve(path.substr(0, cut), false, true, parent) != ERROR_SUCCESS)
         return false;
     const std::wstring name = cut == std::wstring::npos ? path : path.substr(cut + 1);
     std::vector<std::wstring> names;
@@ -221,6 +252,29 @@ std::vector<std::wstring> KeyListing() {
     return lines;
 }
 
+// The same key under a new name, as RegRenameKey does: open handles stay on it.
+bool RenameKey(const std::wstring& path, const std::wstring& newName) {
+    std::shared_ptr<Key> key;
+    std::vector<std::wstring> names;
+    if (Resolve(path, true, key) != ERROR_SUCCESS || key == State().root) return false;
+    if (newName.find(L'\\') != std::wstring::npos || !SplitPath(newName, names)) return false;
+    Key& parent = *key->parent;
+    if (FindSubkey(parent, newName) != parent.subkeys.end()) return false;
+    parent.subkeys.erase(FindSubkey(parent, key->name));
+    key->name = newName;
+    InsertSorted(parent, key);
+    return true;
+}
+
+bool DeleteTree(const std::wstring& path) {
+    std::shared_ptr<Key> key;
+    if (Resolve(path, true, key) != ERROR_SUCCESS || key == State().root) return false;
+    Remove(*key);
+    return true;
+}
+
+void SetOtherProcess(std::function<void()> turn) { State().otherProcess = std::move(turn); }
+
 void DenyAccess(const std::wstring& path, REGSAM access) {
     std::shared_ptr<Key> key;
     if (Resolve(path, true, key) == ERROR_SUCCESS) key->denied |= access;
@@ -242,6 +296,7 @@ extern "C" {
 // As on Windows: an open of the key for DELETE, a delete and a close, with a link followed.
 // cppcheck-suppress constParameter ; the Windows signature
 LONG WINAPI RegDeleteKeyW(HKEY root, LPCWSTR subKey) {
+    OtherProcessTurn();
     const std::wstring path = subKey ? subKey : L"";
     if (Runaway(sim::Op::DeleteKey, path)) return ERROR_CALL_NOT_IMPLEMENTED;
     if (root != HKEY_LOCAL_MACHINE) return Unmodelled(sim::Op::DeleteKey, path, "root other than HKLM");
@@ -258,29 +313,39 @@ LONG WINAPI RegDeleteKeyW(HKEY root, LPCWSTR subKey) {
 
 // cppcheck-suppress constParameter ; the Windows signature
 LONG WINAPI RegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD options, REGSAM desired, PHKEY result) {
-    const std::wstring path = subKey ? subKey : L"";
+    OtherProcessTurn();
+    // Relative to an open handle, the path is logged as that handle's path and the name below it.
+    const OpenKey* base = root == HKEY_LOCAL_MACHINE ? nullptr : Lookup(root);
+    if (root != HKEY_LOCAL_MACHINE && base == nullptr) return InvalidHandle(sim::Op::OpenKey);
+    const std::wstring name = subKey ? subKey : L"";
+    const bool separate = base && !base->path.empty() && base->path.back() != L'\\';
+    const std::wstring path = base ? base->path + (separate ? L"\\" : L"") + name : name;
     if (Runaway(sim::Op::OpenKey, path)) return ERROR_CALL_NOT_IMPLEMENTED;
-    if (root != HKEY_LOCAL_MACHINE) return Unmodelled(sim::Op::OpenKey, path, "root other than HKLM");
-    if ((options != 0 && options != REG_OPTION_OPEN_LINK) || (desired != KEY_READ && desired != DELETE) ||
-        result == nullptr)
+    if ((options != 0 && options != REG_OPTION_OPEN_LINK) ||
+        (desired != KEY_READ && desired != DELETE && desired != (KEY_READ | DELETE)) || result == nullptr)
         return Unmodelled(sim::Op::OpenKey, path, "options, access or result not modelled");
     if (!ValidPath(subKey)) return Unmodelled(sim::Op::OpenKey, path, "empty or malformed path");
     LONG status;
     if (Injected(sim::Op::OpenKey, path, status)) return Log(sim::Op::OpenKey, path, status, options, desired);
     std::shared_ptr<Key> key;
-    status = Resolve(path, options == REG_OPTION_OPEN_LINK, key);
+    int follows = 0;
+    if (base && base->key->deleted) status = ERROR_KEY_DELETED;
+    else status = Resolve(base ? base->key : State().root, name, options == REG_OPTION_OPEN_LINK, false, key, follows);
     if (status == ERROR_SUCCESS && (key->denied & desired)) status = ERROR_ACCESS_DENIED;
     if (status != ERROR_SUCCESS) return Log(sim::Op::OpenKey, path, status, options, desired);
     const auto handle = State().nextHandle++;
     State().handles[handle] = {key, path, desired};
     *result = reinterpret_cast<HKEY>(handle);  // NOLINT(performance-no-int-to-ptr): a handle is an opaque number, as on Windows
-    return Log(sim::Op::OpenKey, path, ERROR_SUCCESS, options, desired);
+    Log(sim::Op::OpenKey, path, ERROR_SUCCESS, options, desired);
+    State().calls.back().reached = PathOf(*key);
+    return ERROR_SUCCESS;
 }
 
 LONG WINAPI RegEnumKeyExW(HKEY handle, DWORD index, LPWSTR name, LPDWORD nameLength,
                           // cppcheck-suppress constParameter ; the Windows signature
                           LPDWORD reserved, LPWSTR className, LPDWORD classLength,
                           PFILETIME lastWriteTime) {
+    OtherProcessTurn();
     OpenKey* open = Lookup(handle);
     if (!open) return InvalidHandle(sim::Op::EnumKey);
     if (Runaway(sim::Op::EnumKey, open->path)) return ERROR_CALL_NOT_IMPLEMENTED;
@@ -303,6 +368,7 @@ LONG WINAPI RegEnumKeyExW(HKEY handle, DWORD index, LPWSTR name, LPDWORD nameLen
 }
 
 LONG WINAPI RegCloseKey(HKEY handle) {
+    OtherProcessTurn();
     OpenKey* open = Lookup(handle);
     if (!open) return InvalidHandle(sim::Op::CloseKey);
     const std::wstring path = open->path;
@@ -313,6 +379,7 @@ LONG WINAPI RegCloseKey(HKEY handle) {
 // Deletes the very key the handle names, a link itself when it was opened as one. Windows
 // answers STATUS_CANNOT_DELETE for a key with subkeys; Wine answers STATUS_ACCESS_DENIED.
 NTSTATUS NTAPI NtDeleteKey(HANDLE handle) {
+    OtherProcessTurn();
     OpenKey* open = Lookup(handle);
     if (!open) return InvalidHandle(sim::Op::NtDeleteKey, STATUS_INVALID_HANDLE);
     if (Runaway(sim::Op::NtDeleteKey, open->path)) return STATUS_NOT_IMPLEMENTED;
@@ -320,7 +387,8 @@ NTSTATUS NTAPI NtDeleteKey(HANDLE handle) {
     if (Injected(sim::Op::NtDeleteKey, open->path, status)) return Log(sim::Op::NtDeleteKey, open->path, status);
     Key& key = *open->key;
     if (!(open->access & DELETE)) return Log(sim::Op::NtDeleteKey, open->path, STATUS_ACCESS_DENIED);
-    if (key.deleted) return Log(sim::Op::NtDeleteKey, open->path, STATUS_KEY_DELETED);
+    // Wine answers success for a key another handle already deleted.
+    if (key.deleted) return Log(sim::Op::NtDeleteKey, open->path, STATUS_SUCCESS);
     if (!key.subkeys.empty()) return Log(sim::Op::NtDeleteKey, open->path, STATUS_CANNOT_DELETE);
     Remove(key);
     return Log(sim::Op::NtDeleteKey, open->path, STATUS_SUCCESS);

@@ -132,14 +132,52 @@ TEST_F(RegistryBehaviour, NameThatDoesNotFitGivesMoreDataAndWritesNothing) {
     RegCloseKey(key);
 }
 
+// Through a handle whose key is gone, nothing is listed and nothing below it is opened.
 TEST_F(RegistryBehaviour, HandleOutlivesItsDeletedKey) {
     ASSERT_TRUE(seed::CreateKey(Path(L"Doomed")));
-    HKEY key = Open(L"Doomed");
+    HKEY key = Open(L"Doomed", REG_OPTION_OPEN_LINK, DELETE | KEY_READ);
     EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, Path(L"Doomed").c_str()), ERROR_SUCCESS);
-    WCHAR name[260];
-    DWORD length = 260;
-    EXPECT_EQ(EnumFirst(key, name, &length), ERROR_KEY_DELETED);
+    EXPECT_EQ(FirstSubkey(key), L"status 1018");
+    ASSERT_TRUE(seed::CreateKey(Path(L"Doomed\\Child")));  // a new key under the old name
+    HKEY child = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(key, L"Child", REG_OPTION_OPEN_LINK, KEY_READ, &child), ERROR_KEY_DELETED);
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+}
+
+// What keeps a deletion inside its tree while another process renames and links above it.
+TEST_F(RegistryBehaviour, HandleStaysOnItsKeyThroughARename) {
+    ASSERT_TRUE(seed::CreateKey(Path(L"Before\\Child\\Grandchild")));
+    ASSERT_TRUE(seed::CreateKey(Path(L"Target\\Child")));
+    HKEY key = Open(L"Before", REG_OPTION_OPEN_LINK, DELETE | KEY_READ);
+    ASSERT_TRUE(seed::RenameKey(Path(L"Before"), L"After"));
+    ASSERT_TRUE(seed::CreateLink(Path(L"Before"), Path(L"Target")));
+    EXPECT_EQ(FirstSubkey(key), L"Child");
+    HKEY child = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(key, L"Child", REG_OPTION_OPEN_LINK, KEY_READ, &child), ERROR_SUCCESS);
+    EXPECT_EQ(FirstSubkey(child), L"Grandchild");
+    RegCloseKey(child);
+    EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, Path(L"After\\Child\\Grandchild").c_str()), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, Path(L"After\\Child").c_str()), ERROR_SUCCESS);
+    EXPECT_EQ(NtDeleteKey(key), STATUS_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_FALSE(seed::KeyExists(Path(L"After")));
+    EXPECT_TRUE(seed::KeyExists(Path(L"Before")));
+    EXPECT_TRUE(seed::KeyExists(Path(L"Target\\Child")));
+}
+
+TEST_F(RegistryBehaviour, RelativeOpenAsALinkOfANameThatIsNowALinkOpensTheLink) {
+    ASSERT_TRUE(seed::CreateKey(Path(L"Parent")));
+    ASSERT_TRUE(seed::CreateKey(Path(L"Target\\Child")));
+    HKEY parent = Open(L"Parent", REG_OPTION_OPEN_LINK, DELETE | KEY_READ);
+    ASSERT_TRUE(seed::CreateLink(Path(L"Parent\\Name"), Path(L"Target")));
+    HKEY link = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(parent, L"Name", REG_OPTION_OPEN_LINK, DELETE | KEY_READ, &link), ERROR_SUCCESS);
+    EXPECT_EQ(FirstSubkey(link), L"status 259");
+    EXPECT_EQ(NtDeleteKey(link), STATUS_SUCCESS);
+    RegCloseKey(link);
+    EXPECT_EQ(NtDeleteKey(parent), STATUS_SUCCESS);
+    RegCloseKey(parent);
+    EXPECT_TRUE(seed::KeyExists(Path(L"Target\\Child")));
 }
 
 TEST_F(RegistryBehaviour, KeyNamesUpTo255CharactersMakePathsLongerThan519) {

@@ -13,5 +13,6 @@ void EndRegistryTest();    // the scratch key removed
 bool CreateKey(const std::wstring& path);
 bool CreateLink(const std::wstring& path, const std::wstring& target);  // a symbolic link
 bool KeyExists(const std::wstring& path);  // the key itself: a link at the end is not followed
+bool RenameKey(const std::wstring& path, const std::wstring& newName);  // as RegRenameKey
 
 }  // namespace seed

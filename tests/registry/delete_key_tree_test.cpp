@@ -18,7 +18,7 @@ std::wstring Text(const sim::RegistryCall& call) {
     switch (call.op) {
     case sim::Op::DeleteKey: return L"RegDeleteKeyW";
     case sim::Op::OpenKey:
-        return std::wstring(call.access == DELETE ? L"open-delete" : L"open") +
+        return std::wstring(call.access == DELETE ? L"open-delete" : call.access == KEY_READ ? L"open-read" : L"open") +
                (call.options & REG_OPTION_OPEN_LINK ? L"" : L"-following");
     case sim::Op::EnumKey: return L"enum";
     case sim::Op::CloseKey: return L"close";
@@ -45,12 +45,9 @@ std::vector<std::wstring> Calls() {
     return lines;
 }
 
-// The calls of one deletion of the key itself that succeeds, or that NtDeleteKey refuses.
+// The calls that delete a key without subkeys: one handle, one delete.
 std::vector<std::wstring> Deleted(const std::wstring& path) {
-    return {L"open-delete " + path + L"=0", L"ntdelete " + path + L"=0", L"close " + path + L"=0"};
-}
-std::vector<std::wstring> Refused(const std::wstring& path) {
-    return {L"open-delete " + path + L"=0", L"ntdelete " + path + L"=C0000121", L"close " + path + L"=0"};
+    return {L"open " + path + L"=0", L"ntdelete " + path + L"=0", L"close " + path + L"=0"};
 }
 
 std::vector<std::wstring> Sequence(std::initializer_list<std::vector<std::wstring>> parts) {
@@ -76,10 +73,10 @@ protected:
 
 TEST_F(DeleteKeyTreeTest, AbsentKeyCountsAsDeletedWithoutOutputOrEnumeration) {
     EXPECT_EQ(Delete(Root), 1);
-    EXPECT_THAT(Calls(), ElementsAre(L"open-delete ~=2", L"open ~=2"));
+    EXPECT_THAT(Calls(), ElementsAre(L"open ~=2"));
 }
 
-TEST_F(DeleteKeyTreeTest, KeyWithoutSubkeysIsDeletedWithoutBeingOpenedForReading) {
+TEST_F(DeleteKeyTreeTest, KeyWithoutSubkeysIsDeletedWithoutBeingEnumerated) {
     Create({L""});
     EXPECT_EQ(Delete(Root), 1);
     EXPECT_THAT(Calls(), ElementsAreArray(Deleted(L"~")));
@@ -101,14 +98,12 @@ TEST_F(DeleteKeyTreeTest, RemovesThreeLevelTreeChildrenBeforeParents) {
                                      Root + L"\\C", Root));
 }
 
-TEST_F(DeleteKeyTreeTest, PathEndingInBackslashGetsNoSecondOneAndLosesItAtTheEnd) {
+TEST_F(DeleteKeyTreeTest, RowPathEndingInBackslashIsEmptiedAndDeletedThroughOneHandle) {
     Create({L"\\Only"});
     EXPECT_EQ(Delete(Root + L"\\"), 1);
-    EXPECT_THAT(Calls(), ElementsAreArray(Sequence({Refused(L"~\\"),
-                                                    {L"open ~\\=0", L"enum ~\\=0"},
+    EXPECT_THAT(Calls(), ElementsAreArray(Sequence({{L"open ~\\=0", L"ntdelete ~\\=C0000121", L"enum ~\\=0"},
                                                     Deleted(L"~\\Only"),
-                                                    {L"enum ~\\=259", L"close ~\\=0"},
-                                                    Deleted(L"~")})));
+                                                    {L"enum ~\\=259", L"ntdelete ~\\=0", L"close ~\\=0"}})));
 }
 
 // After a child that stays, the key is not enumerated again: its final delete comes next.
@@ -120,15 +115,13 @@ TEST_F(DeleteKeyTreeTest, StopsAtFirstChildThatCannotBeDeleted) {
     EXPECT_TRUE(sim::KeyExists(Root + L"\\second\\inner"));
     EXPECT_TRUE(sim::KeyExists(Root + L"\\third"));
     EXPECT_THAT(Calls(), ElementsAreArray(Sequence({
-                             Refused(L"~"), {L"open ~=0", L"enum ~=0"}, Deleted(L"~\\first"),
-                             {L"enum ~=0"}, Refused(L"~\\second"),
-                             {L"open ~\\second=0", L"enum ~\\second=0", L"open-delete ~\\second\\inner=0",
+                             {L"open ~=0", L"ntdelete ~=C0000121", L"enum ~=0"}, Deleted(L"~\\first"),
+                             {L"enum ~=0", L"open ~\\second=0", L"ntdelete ~\\second=C0000121",
+                              L"enum ~\\second=0", L"open ~\\second\\inner=0",
+                              L"ntdelete ~\\second\\inner=C0000022", L"enum ~\\second\\inner=259",
                               L"ntdelete ~\\second\\inner=C0000022", L"close ~\\second\\inner=0",
-                              L"open ~\\second\\inner=0", L"enum ~\\second\\inner=259",
-                              L"close ~\\second\\inner=0", L"open-delete ~\\second\\inner=0",
-                              L"ntdelete ~\\second\\inner=C0000022", L"close ~\\second\\inner=0",
-                              L"close ~\\second=0"},
-                             Refused(L"~\\second"), {L"close ~=0"}, Refused(L"~")})));
+                              L"ntdelete ~\\second=C0000121", L"close ~\\second=0",
+                              L"ntdelete ~=C0000121", L"close ~=0"}})));
 }
 
 TEST_F(DeleteKeyTreeTest, KeyThatCannotBeOpenedIsReportedOnceAndLeftAlone) {
@@ -137,7 +130,7 @@ TEST_F(DeleteKeyTreeTest, KeyThatCannotBeOpenedIsReportedOnceAndLeftAlone) {
     std::string output;
     EXPECT_EQ(Delete(Root, &output), 0);
     EXPECT_EQ(output, "Error opening key.\n");
-    EXPECT_THAT(Calls(), ElementsAre(L"open-delete ~=5", L"open ~=5"));
+    EXPECT_THAT(Calls(), ElementsAre(L"open ~=5", L"open-delete ~=5", L"open-read ~=5"));
 }
 
 TEST_F(DeleteKeyTreeTest, ChildThatCannotBeOpenedIsReportedAndStopsEveryAncestor) {
@@ -155,42 +148,21 @@ TEST_F(DeleteKeyTreeTest, EnumerationFailureLeavesKeyWithoutOutput) {
     sim::FailCall(sim::Op::EnumKey, Root, ERROR_INVALID_PARAMETER);
     EXPECT_EQ(Delete(Root), 0);
     EXPECT_TRUE(sim::KeyExists(Root + L"\\child"));
-    EXPECT_THAT(Calls(), ElementsAreArray(Sequence({Refused(L"~"), {L"open ~=0", L"enum ~=87", L"close ~=0"},
-                                                    Refused(L"~")})));
+    EXPECT_THAT(Calls(), ElementsAre(L"open ~=0", L"ntdelete ~=C0000121", L"enum ~=87",
+                                     L"ntdelete ~=C0000121", L"close ~=0"));
 }
 
-// A path at the capacity would have to be cut: nothing is acted on under such a name.
-TEST_F(DeleteKeyTreeTest, PathsThatDoNotFitAreNeverCutOrActedOn) {
-    for (std::size_t length : {519u, 520u, 700u}) {
-        sim::Reset();
-        const std::wstring path = L"SOFTWARE\\" + std::wstring(length - 9, L'k');
-        EXPECT_EQ(Delete(path), 0) << length;
-        EXPECT_THAT(sim::RegistryCalls(), IsEmpty()) << length;
-    }
-}
-
-TEST_F(DeleteKeyTreeTest, KeyWithNoRoomForItsSeparatorIsClosedAndCountsAsNotDeleted) {
-    // Root\a\b is exactly 519 characters: it fits, but a backslash after it would not.
-    const std::wstring a(255, L'a');
-    const std::wstring b(519 - Root.size() - 2 - a.size(), L'b');
-    Create({(L"\\" + a + L"\\" + b + L"\\grandchild").c_str(), L"\\later"});
-    EXPECT_EQ(Delete(Root), 0);
-    EXPECT_TRUE(sim::KeyExists(Root + L"\\" + a + L"\\" + b + L"\\grandchild"));
-    EXPECT_TRUE(sim::KeyExists(Root + L"\\later"));
-    for (const auto& call : sim::RegistryCalls()) EXPECT_LE(call.path.size(), 519u);
-    EXPECT_EQ(sim::RegistryCalls().back().path, Root);
-}
-
-TEST_F(DeleteKeyTreeTest, ChildWhosePathWouldNotFitIsLeftWholeAndNotCut) {
-    const std::wstring prefix(255, L'p');
-    const std::wstring child(255, L'c');  // Root\prefix\child has 535 characters
-    Create({(L"\\" + prefix + L"\\" + child).c_str()});
-    EXPECT_EQ(Delete(Root), 0);
-    EXPECT_TRUE(sim::KeyExists(Root + L"\\" + prefix + L"\\" + child));
-    for (const auto& call : sim::RegistryCalls()) {
-        const bool known = call.path == Root || call.path == Root + L"\\" + prefix;
-        EXPECT_TRUE(known) << "a cut path reached the registry";
-    }
+// Names of 255 characters make paths of thousands; the deepest chain goes to 512 levels.
+TEST_F(DeleteKeyTreeTest, LongAndDeepTreesAreDeletedWhole) {
+    const std::wstring name(255, L'n');
+    std::wstring wide = Root, deep = Root;
+    for (int level = 0; level < 8; ++level) wide += L"\\" + name;
+    for (int level = 3; level < 512; ++level) deep += L"\\d";
+    ASSERT_TRUE(sim::CreateKey(wide));
+    ASSERT_TRUE(sim::CreateKey(deep));
+    EXPECT_EQ(Delete(Root), 1);
+    EXPECT_FALSE(sim::KeyExists(Root));
+    EXPECT_TRUE(sim::KeyExists(L"SOFTWARE\\Vendor"));
 }
 
 TEST_F(DeleteKeyTreeTest, SubkeyListedAgainAfterItsDeletionSucceededStopsTheLoop) {
@@ -199,9 +171,82 @@ TEST_F(DeleteKeyTreeTest, SubkeyListedAgainAfterItsDeletionSucceededStopsTheLoop
     sim::FailCall(sim::Op::OpenKey, Root + L"\\ghost", ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(Delete(Root), 0);
     EXPECT_TRUE(sim::KeyExists(Root + L"\\ghost\\inner"));
-    EXPECT_THAT(Calls(), ElementsAreArray(Sequence({Refused(L"~"), {L"open ~=0", L"enum ~=0",
-                                                    L"open-delete ~\\ghost=2", L"open ~\\ghost=2",
-                                                    L"enum ~=0", L"close ~=0"}, Refused(L"~")})));
+    EXPECT_THAT(Calls(), ElementsAre(L"open ~=0", L"ntdelete ~=C0000121", L"enum ~=0", L"open ~\\ghost=2",
+                                     L"enum ~=0", L"ntdelete ~=C0000121", L"close ~=0"));
+}
+
+// One handle for both rights is refused: separate opens give each right what it allows.
+TEST_F(DeleteKeyTreeTest, KeyThatRefusesOneRightGetsWhatTheOtherAllows) {
+    struct Row {
+        REGSAM denied;
+        bool withSubkey;
+        int result;
+        const char* output;
+        bool keyStays, subkeyStays;
+    };
+    const Row rows[] = {
+        {DELETE, true, 0, "", true, false},                        // read and emptied, not deleted
+        {KEY_READ, false, 1, "", false, false},                    // a leaf needs no reading
+        {KEY_READ, true, 0, "Error opening key.\n", true, true},   // its subkeys cannot be listed
+        {DELETE | KEY_READ, true, 0, "Error opening key.\n", true, true},
+        {DELETE | KEY_READ, false, 0, "Error opening key.\n", true, false},
+    };
+    for (const Row& row : rows) {
+        sim::Reset();
+        Create({row.withSubkey ? L"\\Locked\\below" : L"\\Locked"});
+        sim::DenyAccess(Root + L"\\Locked", row.denied);
+        std::string output;
+        SCOPED_TRACE(testing::Message() << "denied " << std::hex << row.denied << " subkey " << row.withSubkey);
+        EXPECT_EQ(Delete(Root + L"\\Locked", &output), row.result);
+        EXPECT_EQ(output, row.output);
+        EXPECT_EQ(sim::KeyExists(Root + L"\\Locked"), row.keyStays);
+        EXPECT_EQ(sim::KeyExists(Root + L"\\Locked\\below"), row.subkeyStays);
+        EXPECT_EQ(sim::OpenHandleCount(), 0);
+    }
+}
+
+// The native API makes names that start with a NUL, which sort first. Cut there, such a name
+// would open the key itself again: it is taken as listed again and stops the loop.
+TEST_F(DeleteKeyTreeTest, SubkeyNameStartingWithANulIsNeverOpened) {
+    ASSERT_TRUE(sim::CreateKey(Root + L"\\" + std::wstring(L"\0hidden", 7)));
+    ASSERT_TRUE(sim::CreateKey(Root + L"\\" + std::wstring(L"x\0y", 3)));
+    EXPECT_EQ(Delete(Root), 0);
+    EXPECT_THAT(Calls(), ElementsAre(L"open ~=0", L"ntdelete ~=C0000121", L"enum ~=0", L"ntdelete ~=C0000121",
+                                     L"close ~=0"));
+}
+
+// Another process renames the parent or the grandparent of the keys being deleted and puts a
+// link to a victim in its place: the run finishes the renamed key through its handles, and stops
+// at the link, listed under the name it just deleted, so the row stays holding only that.
+TEST_F(DeleteKeyTreeTest, KeySwappedForALinkMidwayIsFinishedThroughItsHandle) {
+    for (const std::wstring swapped : {Root + L"\\A", Root + L"\\G"}) {
+        sim::Reset();
+        const std::wstring parent = swapped == Root + L"\\A" ? swapped : swapped + L"\\A";
+        const std::wstring victim = L"SOFTWARE\\Victim" + parent.substr(swapped.size());
+        for (const wchar_t* child : {L"\\V0", L"\\V1", L"\\V2"}) {
+            ASSERT_TRUE(sim::CreateKey(parent + child));
+            ASSERT_TRUE(sim::CreateKey(victim + child + L"\\Inner"));
+        }
+        const auto outside = [] {
+            std::vector<std::wstring> lines;
+            for (const auto& line : sim::KeyListing())
+                if (line.rfind(Root, 0) != 0) lines.push_back(line);
+            return lines;
+        };
+        const auto outsideBefore = outside();
+        bool done = false;
+        sim::SetOtherProcess([&] {
+            if (!done && !sim::KeyExists(parent + L"\\V0"))
+                done = sim::RenameKey(swapped, L"Old") && sim::CreateLink(swapped, L"SOFTWARE\\Victim");
+        });
+        SCOPED_TRACE(testing::Message() << "swapped " << testing::PrintToString(swapped));
+        EXPECT_EQ(Delete(Root), 0);
+        sim::SetOtherProcess(nullptr);
+        EXPECT_TRUE(done);
+        EXPECT_EQ(outside(), outsideBefore);
+        EXPECT_THAT(sim::KeyListing(), testing::IsSupersetOf({Root, swapped + L" -> SOFTWARE\\Victim"}));
+        EXPECT_EQ(sim::KeyListing().size(), outsideBefore.size() + 2);
+    }
 }
 
 // A link where an ordinary empty key could stand gives the same result and leaves the same

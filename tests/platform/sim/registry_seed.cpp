@@ -25,4 +25,6 @@ bool CreateLink(const std::wstring& path, const std::wstring& target) { return s
 
 bool KeyExists(const std::wstring& path) { return sim::KeyExists(path); }
 
+bool RenameKey(const std::wstring& path, const std::wstring& newName) { return sim::RenameKey(path, newName); }
+
 }  // namespace seed

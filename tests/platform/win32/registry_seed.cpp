@@ -36,4 +36,8 @@ bool KeyExists(const std::wstring& path) {
     return true;
 }
 
+bool RenameKey(const std::wstring& path, const std::wstring& newName) {
+    return RegRenameKey(HKEY_LOCAL_MACHINE, path.c_str(), newName.c_str()) == ERROR_SUCCESS;
+}
+
 }  // namespace seed
