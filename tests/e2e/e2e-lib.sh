@@ -6,9 +6,10 @@
 : "${BUILD:?}"
 export WINEPREFIX=${WINEPREFIX:-$BUILD/wineprefix} WINEARCH=win64 WINEDEBUG=-all
 WINE_RUN=$BUILD/wine-run
-CLEANUP_EXE=$BUILD/cleanup.exe
+CLEANUP_EXE=${CLEANUP_EXE:-$BUILD/cleanup.exe}  # another build's, to show a case fails there
 REGISTRY_TOOL=$BUILD/tests/e2e/e2e_registry.exe
 RECORDER=$BUILD/tests/e2e/record_args.exe
+RACE_TOOL=$BUILD/tests/e2e/race.exe
 LAUNCHER=$BUILD/tests/e2e/launch.exe
 MSI_STATE=$BUILD/tests/e2e/msi_state.exe
 PACKAGES=$BUILD/tests/e2e

@@ -7,7 +7,8 @@
 //   e2e_registry present         the numbers of the catalogue rows present, on one line
 //   e2e_registry check [ROW...]  catalogue rows gone except ROW..., every neighbour intact
 //   e2e_registry deny ROW        a subkey of ROW whose DACL denies everyone
-//   e2e_registry branch ROW      a branch under ROW whose full path passes 519 characters
+//   e2e_registry branch ROW      under ROW, a branch of two 255-character names and a chain of
+//                                keys down to level 512, the deepest Windows holds
 //   e2e_registry list            what of the catalogue is present
 //   e2e_registry links           links in rows 11 (a leaf), 13 (three levels down) and 15 (the row
 //                                itself) to victim trees outside the catalogue
@@ -193,10 +194,25 @@ int Deny(int row) {
     return status == ERROR_SUCCESS && reopened == ERROR_ACCESS_DENIED ? 0 : 1;
 }
 
+// Windows holds trees up to 512 levels deep, counted from HKEY_LOCAL_MACHINE, and names up to
+// 255 characters: one branch of each under the row.
 int Branch(int row) {
-    const std::wstring path = Row(row) + L"\\" + std::wstring(255, L'n') + L"\\" + std::wstring(255, L'm');
-    std::printf("branch of %zu characters under row %d\n", path.size(), row);
-    return Create(path, true) ? 0 : 1;
+    const std::wstring wide = Row(row) + L"\\" + std::wstring(255, L'n') + L"\\" + std::wstring(255, L'm');
+    bool ok = Create(wide, true);
+    HKEY key;
+    int levels = 1;
+    for (const wchar_t* c = Row(row).c_str(); *c; ++c) levels += *c == L'\\';
+    ok = ok && RegOpenKeyExW(HKEY_LOCAL_MACHINE, Row(row).c_str(), 0, KEY_CREATE_SUB_KEY, &key) == ERROR_SUCCESS;
+    while (ok && levels < 512) {
+        HKEY child;
+        ok = RegCreateKeyExW(key, L"d", 0, nullptr, 0, KEY_CREATE_SUB_KEY, nullptr, &child, nullptr) == ERROR_SUCCESS;
+        RegCloseKey(key);
+        key = child;
+        ++levels;
+    }
+    if (ok) RegCloseKey(key);
+    std::printf("branch of %zu characters and a chain to level %d under row %d\n", wide.size(), levels, row);
+    return ok ? 0 : 1;
 }
 
 int Present() {
