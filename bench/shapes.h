@@ -2,7 +2,6 @@
 // on the simulation.
 #pragma once
 
-#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -10,7 +9,8 @@ namespace bench {
 
 // Every scratch tree lives here; nothing outside it is created or deleted.
 constexpr wchar_t ScratchKey[] = L"SOFTWARE\\ProductCleanupBench";
-constexpr int PathLimit = 519;  // characters of a key path the deletion can hold
+// Windows holds trees up to 512 levels deep; a shape's root is the third level.
+constexpr int DeepestLevel = 512;
 
 struct Shape {
     const char* name;
@@ -24,17 +24,16 @@ inline std::wstring RootOf(const Shape& shape) {
     return root;
 }
 
-// A chain of one-character names, as deep as the path limit allows.
-inline std::vector<int> DeepChain() {
-    const int rootLength = static_cast<int>(std::wcslen(ScratchKey)) + 5;  // "\deep"
-    return std::vector<int>((PathLimit - rootLength) / 2, 1);
-}
+// Chains of one-character names: "deep" as deep as a 519-character path allowed, "deep-512"
+// down to the deepest level Windows holds.
+inline std::vector<int> Chain(int levels) { return std::vector<int>(levels, 1); }
 
 inline std::vector<Shape> Shapes() {
     return {
         {"bushy", {10, 10, 10, 10}, 5},
         {"wide", {5000}, 5},
-        {"deep", DeepChain(), 5},
+        {"deep", Chain(243), 5},
+        {"deep-512", Chain(DeepestLevel - 3), 5},
         {"bushy-1k", {10, 10, 10}, 5},
         {"bushy-100k", {10, 10, 10, 10, 10}, 3},
     };
