@@ -253,7 +253,7 @@ std::vector<std::wstring> KeyListing() {
 }
 
 // The same key under a new name, as RegRenameKey does: open handles stay on it.
-bool RenameKey(const std::wstring& path, const std::wstring& newName) {
+bool RenameKey(const std::wstring& path, const std::wstring& newName) {  // NOLINT(bugprone-easily-swappable-parameters): RegRenameKey's order, key then new name
     std::shared_ptr<Key> key;
     std::vector<std::wstring> names;
     if (Resolve(path, true, key) != ERROR_SUCCESS || key == State().root) return false;
@@ -328,9 +328,12 @@ LONG WINAPI RegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD options, REGSAM desir
     LONG status;
     if (Injected(sim::Op::OpenKey, path, status)) return Log(sim::Op::OpenKey, path, status, options, desired);
     std::shared_ptr<Key> key;
-    int follows = 0;
-    if (base && base->key->deleted) status = ERROR_KEY_DELETED;
-    else status = Resolve(base ? base->key : State().root, name, options == REG_OPTION_OPEN_LINK, false, key, follows);
+    if (base && base->key->deleted) {
+        status = ERROR_KEY_DELETED;
+    } else {
+        int follows = 0;
+        status = Resolve(base ? base->key : State().root, name, options == REG_OPTION_OPEN_LINK, false, key, follows);
+    }
     if (status == ERROR_SUCCESS && (key->denied & desired)) status = ERROR_ACCESS_DENIED;
     if (status != ERROR_SUCCESS) return Log(sim::Op::OpenKey, path, status, options, desired);
     const auto handle = State().nextHandle++;

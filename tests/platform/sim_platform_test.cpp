@@ -28,6 +28,23 @@ TEST_F(SimPlatform, InjectedStatusAnswersEveryCallOnThatPathInAnyCase) {
     EXPECT_EQ(sim::RegistryCalls()[1].status, ERROR_ACCESS_DENIED);
 }
 
+// The other process's work lands between the program's calls and is none of them.
+TEST_F(SimPlatform, AnotherProcessActsBeforeEachCallAndIsNotLogged) {
+    ASSERT_TRUE(sim::CreateKey(L"SOFTWARE\\Key"));
+    int turns = 0;
+    sim::SetOtherProcess([&] { sim::CreateKey(L"SOFTWARE\\Key\\Turn" + std::to_wstring(++turns)); });
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Key", 0, KEY_READ, &key), ERROR_SUCCESS);
+    WCHAR name[260];
+    DWORD length = 260;
+    EXPECT_EQ(RegEnumKeyExW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(std::wstring(name), L"Turn1");
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(turns, 3);
+    EXPECT_THAT(sim::RegistryCalls(), SizeIs(3));
+    EXPECT_EQ(sim::RegistryCalls()[0].reached, L"SOFTWARE\\Key");
+}
+
 TEST_F(SimPlatform, HandlesAreCountedAndASecondCloseIsAViolation) {
     ASSERT_TRUE(sim::CreateKey(L"SOFTWARE\\Key"));
     HKEY key;
