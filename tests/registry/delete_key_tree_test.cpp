@@ -205,6 +205,18 @@ TEST_F(DeleteKeyTreeTest, KeyThatRefusesOneRightGetsWhatTheOtherAllows) {
     }
 }
 
+TEST_F(DeleteKeyTreeTest, KeyGoneBetweenTheSeparateOpensCountsAsDeletedSilently) {
+    Create({L"\\Locked\\below"});
+    sim::DenyAccess(Root + L"\\Locked", DELETE);
+    sim::SetOtherProcess([] {
+        const auto& calls = sim::RegistryCalls();
+        if (!calls.empty() && calls.back().access == DELETE) sim::DeleteTree(Root + L"\\Locked");
+    });
+    EXPECT_EQ(Delete(Root + L"\\Locked"), 1);
+    sim::SetOtherProcess(nullptr);
+    EXPECT_THAT(Calls(), ElementsAre(L"open ~\\Locked=5", L"open-delete ~\\Locked=5", L"open-read ~\\Locked=2"));
+}
+
 // The native API makes names that start with a NUL, which sort first. Cut there, such a name
 // would open the key itself again: it is taken as listed again and stops the loop.
 TEST_F(DeleteKeyTreeTest, SubkeyNameStartingWithANulIsNeverOpened) {
