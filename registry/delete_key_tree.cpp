@@ -7,7 +7,6 @@ bool DeletedThrough(HKEY key) { return key != nullptr && NtDeleteKey(key) == STA
 // Always the key itself: a link at the end is opened as the link, never followed. Relative to
 // a handle, that handle stays on its key whatever is renamed or linked above it afterwards.
 LONG OpenItself(HKEY parent, LPCWSTR name, REGSAM access, HKEY* key) {
-    *key = nullptr;
     const LONG status = RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, access, key);
     if (status != ERROR_SUCCESS) *key = nullptr;
     return status;
@@ -39,22 +38,22 @@ void DeleteSubkeys(HKEY key) {
 int DeleteThroughSeparateHandles(HKEY parent, LPCWSTR name) {
     HKEY deleter;
     if (OpenItself(parent, name, DELETE, &deleter) == ERROR_FILE_NOT_FOUND) return 1;
-    int deleted = DeletedThrough(deleter) ? 1 : 0;
+    bool deleted = DeletedThrough(deleter);
     if (!deleted) {
         HKEY reader;
         const LONG opened = OpenItself(parent, name, KEY_READ, &reader);
-        if (opened == ERROR_FILE_NOT_FOUND) {
-            deleted = 1;
-        } else if (opened != ERROR_SUCCESS) {
-            printf("Error opening key.\n");
-        } else {
+        if (opened == ERROR_SUCCESS) {
             DeleteSubkeys(reader);
             RegCloseKey(reader);
-            deleted = DeletedThrough(deleter) ? 1 : 0;
+            deleted = DeletedThrough(deleter);
+        } else if (opened == ERROR_FILE_NOT_FOUND) {
+            deleted = true;
+        } else {
+            printf("Error opening key.\n");
         }
     }
     CloseIfOpen(deleter);
-    return deleted;
+    return deleted ? 1 : 0;
 }
 
 }  // namespace

@@ -57,14 +57,6 @@ bool Create(const std::wstring& path, bool withValue) {
     return true;
 }
 
-bool Exists(const std::wstring& path) {
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
-
 DWORD SubkeyCount(const std::wstring& path) {
     HKEY key;
     DWORD count = 0;
@@ -122,7 +114,7 @@ int Attack(const Geometry& geometry, const wchar_t* ready) {
     // Taken early: a snapshot costs more time than the run needs for many keys.
     std::vector<HANDLE> threads = Threads(process);
     const std::wstring first = geometry.parent + L"\\" + Child(0);
-    while (Exists(first) && !late()) {
+    while (seed::KeyItselfExists(first) && !late()) {
     }
     if (late()) return std::printf("inconclusive: the run never reached %ls\n", geometry.parent.c_str()), 1;
 
@@ -174,7 +166,7 @@ int Check() {
     ListBelow(Row, L"");
     int intact = 0, total = 0;
     for (const std::wstring& base : {Victims, Victims + L"\\A"}) {
-        if (!Exists(base + L"\\" + Child(0))) continue;
+        if (!seed::KeyItselfExists(base + L"\\" + Child(0))) continue;
         for (int i = 0; i < Keys; ++i) {
             for (const wchar_t* below : {L"", L"\\Inner"}) {
                 wchar_t data[32] = L"";

@@ -4,8 +4,18 @@
 
 #include <string>
 
-// Registry links for the Windows-side tests: making one, and deleting a tree that may hold some.
+// Registry links for the Windows-side tests: making one, telling whether a key itself exists,
+// and deleting a tree that may hold some.
 namespace seed {
+
+// The key itself, a link at the end not followed.
+inline bool KeyItselfExists(const std::wstring& path) {
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
 
 // A symbolic link at path (under HKEY_LOCAL_MACHINE) to the key target names.
 inline LONG CreateRegistryLink(const std::wstring& path, const std::wstring& target) {

@@ -28,13 +28,7 @@ bool CreateLink(const std::wstring& path, const std::wstring& target) {
     return CreateRegistryLink(path, target) == ERROR_SUCCESS;
 }
 
-bool KeyExists(const std::wstring& path) {
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
+bool KeyExists(const std::wstring& path) { return KeyItselfExists(path); }
 
 bool RenameKey(const std::wstring& path, const std::wstring& newName) {
     return RegRenameKey(HKEY_LOCAL_MACHINE, path.c_str(), newName.c_str()) == ERROR_SUCCESS;
