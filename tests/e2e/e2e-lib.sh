@@ -55,7 +55,7 @@ arrange() {
 
 # Runs cleanup.exe, in the current directory, with the stand-in msiexec; sets OUTPUT, ERRORS and
 # STATUS. With LAUNCH set (say to --without-comspec), a Windows parent starts it; with
-# REAL_MSIEXEC set, Wine's own msiexec does the removal.
+# REAL_MSIEXEC set, Wine's own msiexec does the removal; with NICE set, it runs at that niceness.
 run_cleanup() {
   local out err
   out=$(mktemp) err=$(mktemp)
@@ -64,7 +64,7 @@ run_cleanup() {
   [ -z "${LAUNCH:-}" ] || command=("$LAUNCHER" "$LAUNCH" "$(windows_path "$CLEANUP_EXE")")
   local overrides=msiexec.exe=n
   [ -z "${REAL_MSIEXEC:-}" ] || overrides=
-  WINEDLLOVERRIDES=$overrides "$WINE_RUN" "${command[@]}" "$@" >"$out" 2>"$err" || STATUS=$?
+  WINEDLLOVERRIDES=$overrides nice -n "${NICE:-0}" "$WINE_RUN" "${command[@]}" "$@" >"$out" 2>"$err" || STATUS=$?
   OUTPUT=$(tr -d '\r' <"$out")
   ERRORS=$(tr -d '\r' <"$err")
   rm -f "$out" "$err"
