@@ -52,20 +52,10 @@ std::vector<std::wstring> Neighbours() {
     return keys;
 }
 
+const wchar_t Trace[] = L"left behind";
+
 bool Create(const std::wstring& path, bool withValue) {
-    HKEY key;
-    LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                  nullptr, &key, nullptr);
-    if (status != ERROR_SUCCESS) {
-        std::fprintf(stderr, "create %ls: %ld\n", path.c_str(), status);
-        return false;
-    }
-    if (withValue) {
-        const wchar_t data[] = L"left behind";
-        RegSetValueExW(key, L"Trace", 0, REG_SZ, reinterpret_cast<const BYTE*>(data), sizeof data);
-    }
-    RegCloseKey(key);
-    return true;
+    return seed::CreateTracedKey(path, withValue ? Trace : nullptr);
 }
 
 // The key itself, a link not followed.
@@ -151,10 +141,8 @@ int CheckVictims() {
     for (const auto& link : LinkCases) {
         for (const wchar_t* below : VictimKeys) {
             const std::wstring path = Victims + link.victim + below;
-            wchar_t data[32] = L"";
-            DWORD size = sizeof data;
-            const LONG status = RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), L"Trace", RRF_RT_REG_SZ, nullptr, data, &size);
-            if (status != ERROR_SUCCESS || std::wstring(data) != L"left behind") {
+            const LONG status = seed::CheckTrace(path, Trace);
+            if (status != ERROR_SUCCESS) {
                 std::printf("victim changed: %ls (%ld)\n", path.c_str(), status);
                 ++failures;
             }

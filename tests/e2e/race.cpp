@@ -46,15 +46,7 @@ std::wstring Child(int index) {
 }
 
 bool Create(const std::wstring& path, bool withValue) {
-    HKEY key;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS) {
-        std::fprintf(stderr, "create %ls failed\n", path.c_str());
-        return false;
-    }
-    if (withValue) RegSetValueExW(key, L"Trace", 0, REG_SZ, reinterpret_cast<const BYTE*>(Value), sizeof Value);
-    RegCloseKey(key);
-    return true;
+    return seed::CreateTracedKey(path, withValue ? Value : nullptr);
 }
 
 DWORD SubkeyCount(const std::wstring& path) {
@@ -169,12 +161,8 @@ int Check() {
         if (!seed::KeyItselfExists(base + L"\\" + Child(0))) continue;
         for (int i = 0; i < Keys; ++i) {
             for (const wchar_t* below : {L"", L"\\Inner"}) {
-                wchar_t data[32] = L"";
-                DWORD size = sizeof data;
-                const std::wstring path = base + L"\\" + Child(i) + below;
                 total++;
-                intact += RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), L"Trace", RRF_RT_REG_SZ, nullptr, data,
-                                       &size) == ERROR_SUCCESS && std::wstring(data) == Value;
+                intact += seed::CheckTrace(base + L"\\" + Child(i) + below, Value) == ERROR_SUCCESS;
             }
         }
     }

@@ -2,11 +2,38 @@
 
 #include "platform.h"
 
+#include <cstdio>
+#include <cwchar>
 #include <string>
 
 // Registry links for the Windows-side tests: making one, telling whether a key itself exists,
-// and deleting a tree that may hold some.
+// and deleting a tree that may hold some; and keys that carry a "Trace" value to check later.
 namespace seed {
+
+// A key, with every missing parent, holding the "Trace" value trace (none when trace is null).
+inline bool CreateTracedKey(const std::wstring& path, const wchar_t* trace) {
+    HKEY key;
+    const LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                        &key, nullptr);
+    if (status != ERROR_SUCCESS) {
+        std::fprintf(stderr, "create %ls: %ld\n", path.c_str(), status);
+        return false;
+    }
+    if (trace != nullptr)
+        RegSetValueExW(key, L"Trace", 0, REG_SZ, reinterpret_cast<const BYTE*>(trace),
+                       static_cast<DWORD>((std::wcslen(trace) + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+    return true;
+}
+
+// Whether the key still holds the "Trace" value trace; else the status that says why not.
+inline LONG CheckTrace(const std::wstring& path, const wchar_t* trace) {
+    wchar_t data[32] = L"";
+    DWORD size = sizeof data;
+    const LONG status = RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), L"Trace", RRF_RT_REG_SZ, nullptr, data, &size);
+    if (status != ERROR_SUCCESS) return status;
+    return std::wstring(data) == trace ? ERROR_SUCCESS : ERROR_INVALID_DATA;
+}
 
 // The key itself, a link at the end not followed.
 inline bool KeyItselfExists(const std::wstring& path) {
