@@ -7,3 +7,9 @@ bool EnterSystemDirectory() {
     if (length == 0 || length >= MAX_PATH) return false;
     return SetCurrentDirectoryW(directory) != 0;
 }
+
+bool SystemProgramPath(const char* name, char* path, size_t capacity) {
+    const UINT length = GetSystemDirectoryA(path, static_cast<UINT>(capacity));
+    if (length == 0 || length + 1 + strlen(name) >= capacity) return false;
+    return strcat_s(path, capacity, "\\") == 0 && strcat_s(path, capacity, name) == 0;
+}

@@ -1,23 +1,33 @@
 #include "commands/uninstall_commands.h"
 
+#include "commands/machine_folders.h"
+#include "commands/run_program.h"
+#include "commands/system_directory.h"
+
 namespace {
 
-const char InstallerTail[] =
-    "\\Morvanta\\MoQUAV\\V1\\Installer.exe\"\" -i uninstall --silent --trigger_point system -m ";
+const char InstallerPath[] = "\\Morvanta\\MoQUAV\\V1\\Installer.exe";
+const char InstallerOptions[] = " -i uninstall --silent --trigger_point system -m ";
 const char ManifestDirectory[] = "\\Morvanta\\QUAV\\metadata\\";
 const char ManifestFile[] = "\\bundleManifest.xml";
 
 int RunInstaller(const char* programFiles, const char* programData, const char* bundleId) {
-    const char* const parts[] = {programFiles, InstallerTail, programData,
-                                 ManifestDirectory, bundleId, ManifestFile};
+    // The installer takes the manifest path as one argument only when a blank in it is quoted.
+    const char* const quote = strchr(programData, ' ') ? "\"" : "";
+    const char* const parts[] = {"\"", programFiles, InstallerPath, "\"", InstallerOptions,
+                                 quote, programData, ManifestDirectory, bundleId, ManifestFile, quote};
+    // The command processor's form had a second pair of quotes: the boundary stays where it was.
     size_t length = 2;
     for (const char* part : parts) length += strlen(part);
     // strcat_s past its capacity would end the whole run; a cut command must never run.
     if (length >= InstallerCommandCapacity) return ERANGE;
 
-    char command[InstallerCommandCapacity] = "\"\"";
+    char command[InstallerCommandCapacity] = "";
     for (const char* part : parts) strcat_s(command, InstallerCommandCapacity, part);
-    return system(command);  // NOLINT(cert-env33-c): running the uninstall command through the command processor is this program's job
+    char application[InstallerCommandCapacity] = "";
+    strcat_s(application, InstallerCommandCapacity, programFiles);
+    strcat_s(application, InstallerCommandCapacity, InstallerPath);
+    return RunProgram(application, command);
 }
 
 }  // namespace
@@ -28,7 +38,9 @@ int UninstallBundle(const char* bundleId) {
     size_t size = 0;
     int result = _dupenv_s(&programFiles, &size, "ProgramFiles");
     if (result == 0 && programFiles) result = _dupenv_s(&programData, &size, "ProgramData");
-    if (result == 0 && programFiles && programData)
+    if (result == 0 && programFiles && programData &&
+        IsMachineFolder(programFiles, MachineFolder::ProgramFiles) &&
+        IsMachineFolder(programData, MachineFolder::ProgramData))
         result = RunInstaller(programFiles, programData, bundleId);
     free(programFiles);
     free(programData);
@@ -49,5 +61,8 @@ void RemoveMsiProduct(LPCWSTR productCode) {
     char narrow[NarrowMsiCommandCapacity];
     const int written = snprintf(narrow, sizeof narrow, "%ls", wide);
     if (written < 0 || static_cast<size_t>(written) >= sizeof narrow) return;
-    system(narrow);  // NOLINT(cert-env33-c): running the removal command through the command processor is this program's job
+    // The system directory's own msiexec.exe, whatever PATH and PATHEXT say.
+    char msiexec[MAX_PATH];
+    if (!SystemProgramPath("msiexec.exe", msiexec, sizeof msiexec)) return;
+    RunProgram(msiexec, narrow);
 }

@@ -2,17 +2,20 @@
 
 #include "platform.h"
 
-// Bytes of the installer command, terminator included.
+// Bytes of the installer command, terminator included, counted with the two pairs of quotes
+// around the program that the command processor's form of the command carried.
 constexpr size_t InstallerCommandCapacity = 1024;
 // Wide characters of the MSI command as assembled, terminator included.
 constexpr size_t MsiCommandCapacity = 1024;
 // Bytes of the MSI command as run, terminator included.
 constexpr size_t NarrowMsiCommandCapacity = 255;
 
-// Has the maker's installer uninstall one bundle. Returns the environment lookup's error code,
-// 0 when ProgramFiles or ProgramData is not set, ERANGE when the command would not fit, else
-// the result of system(). Nothing is run unless the whole command fits.
+// Has the maker's installer uninstall one bundle. Returns the environment lookup's error code;
+// 0 when ProgramFiles or ProgramData is not set, or is not the machine's own folder; ERANGE when
+// the command would not fit; else the installer's exit status (-1 when it could not be started).
+// Nothing is run unless the whole command fits.
 int UninstallBundle(const char* bundleId);
 
-// Has msiexec remove the product quietly. Nothing is run unless the whole command fits.
+// Has the system directory's msiexec remove the product quietly. Nothing is run unless the
+// whole command fits.
 void RemoveMsiProduct(LPCWSTR productCode);

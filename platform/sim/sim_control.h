@@ -9,8 +9,8 @@
 
 namespace sim {
 
-// DeleteKey is RegDeleteKeyW; NtDeleteKey deletes through a handle.
-enum class Op { DeleteKey, OpenKey, EnumKey, CloseKey, NtDeleteKey };
+// DeleteKey is RegDeleteKeyW; NtDeleteKey deletes through a handle; GetValue is RegGetValueW.
+enum class Op { DeleteKey, OpenKey, EnumKey, CloseKey, NtDeleteKey, GetValue };
 
 struct RegistryCall {
     Op op;
@@ -39,6 +39,8 @@ bool RenameKey(const std::wstring& path, const std::wstring& newName);
 bool DeleteTree(const std::wstring& path);
 // Every key, sorted, one "path" or "path -> target" line each, links not followed.
 std::vector<std::wstring> KeyListing();
+// A value of the key (created with its parents); string types only, and REG_DWORD to be refused.
+bool SetValue(const std::wstring& path, const std::wstring& name, DWORD type, const std::wstring& data);
 // The key's own security (a link's own, not its target's) refuses opens that ask for `access`.
 void DenyAccess(const std::wstring& path, REGSAM access);
 // From now on every call of `op` on `path` (compared case-insensitively) answers `status`.
@@ -56,11 +58,28 @@ void SetEnv(const std::string& name, const std::string& value);
 void FailEnvLookup(const std::string& name, errno_t error);
 int LiveEnvCopies();  // copies handed out by _dupenv_s and not yet freed
 
-void SetSystemResult(int result);
-void OnSystem(std::function<void(const char* command)> observer);
-const std::vector<std::string>& Commands();
-// The current directory when each command ran, in the same order as Commands().
-const std::vector<std::wstring>& CommandDirectories();
+// A process the program started: the program, its command line, the current directory it
+// started in, whether it inherited handles, and whether the program waited for it to end.
+struct ProcessStart {
+    std::string application;
+    std::string commandLine;
+    std::wstring directory;
+    bool inheritedHandles;
+    bool waitedFor = false;
+};
+const std::vector<ProcessStart>& Processes();
+// Every started process ends with this exit status, once waited for; before, it is still active.
+void SetExitCode(DWORD status);
+void FailProcessStart();  // CreateProcessA answers FALSE
+void OnProcessStart(std::function<void(const char* commandLine)> observer);
+int OpenProcessHandleCount();
+// The command lines and their current directories, in the order the processes started.
+std::vector<std::string> Commands();
+std::vector<std::wstring> CommandDirectories();
+
+// The machine's folders as Windows keeps them in HKLM, and the environment pointing at them.
+extern const wchar_t WindowsDirectory[];
+void SetMachineFolders(const std::wstring& programFiles, const std::wstring& programData);
 
 // The process starts in StartDirectory; GetSystemDirectoryW answers SystemDirectory unless
 // told otherwise. An empty directory makes GetSystemDirectoryW fail.

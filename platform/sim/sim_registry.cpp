@@ -32,6 +32,7 @@ struct Key {
     bool link = false;
     std::wstring target;  // a link's target, relative to HKEY_LOCAL_MACHINE
     REGSAM denied = 0;    // access its own security refuses
+    std::map<std::wstring, std::pair<DWORD, std::wstring>> values;  // by FoldCase(name): type, data
 };
 
 struct OpenKey {
@@ -273,6 +274,13 @@ bool DeleteTree(const std::wstring& path) {
     return true;
 }
 
+bool SetValue(const std::wstring& path, const std::wstring& name, DWORD type, const std::wstring& data) {  // NOLINT(bugprone-easily-swappable-parameters): key, then value name, as RegSetKeyValueW
+    std::shared_ptr<Key> key;
+    if (Resolve(path, false, true, key) != ERROR_SUCCESS) return false;
+    key->values[FoldCase(name)] = {type, data};
+    return true;
+}
+
 void SetOtherProcess(std::function<void()> turn) { State().otherProcess = std::move(turn); }
 
 void DenyAccess(const std::wstring& path, REGSAM access) {
@@ -395,6 +403,36 @@ NTSTATUS NTAPI NtDeleteKey(HANDLE handle) {
     if (!key.subkeys.empty()) return Log(sim::Op::NtDeleteKey, open->path, STATUS_CANNOT_DELETE);
     Remove(key);
     return Log(sim::Op::NtDeleteKey, open->path, STATUS_SUCCESS);
+}
+
+// A string value read whole and unexpanded, the only way the program reads one. The size counts
+// bytes with the terminator, and answers what is needed when the buffer is too small.
+// cppcheck-suppress constParameter ; the Windows signature
+LONG WINAPI RegGetValueW(HKEY root, LPCWSTR subKey, LPCWSTR value, DWORD flags, LPDWORD type, PVOID data,
+                         LPDWORD size) {
+    OtherProcessTurn();
+    const std::wstring path = (subKey ? subKey : L"") + std::wstring(L"\\") + (value ? value : L"");
+    if (root != HKEY_LOCAL_MACHINE || !ValidPath(subKey) || !value)
+        return Unmodelled(sim::Op::GetValue, path, "root, key or value name not modelled");
+    if (flags != (RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND) || !data || !size)
+        return Unmodelled(sim::Op::GetValue, path, "flags or buffers not modelled");
+    LONG status;
+    if (Injected(sim::Op::GetValue, path, status)) return Log(sim::Op::GetValue, path, status);
+    std::shared_ptr<Key> key;
+    status = Resolve(subKey, false, key);
+    if (status != ERROR_SUCCESS) return Log(sim::Op::GetValue, path, status);
+    if (key->denied & KEY_READ) return Log(sim::Op::GetValue, path, ERROR_ACCESS_DENIED);
+    const auto found = key->values.find(FoldCase(value));
+    if (found == key->values.end()) return Log(sim::Op::GetValue, path, ERROR_FILE_NOT_FOUND);
+    const auto& [storedType, text] = found->second;
+    if (type) *type = storedType;
+    if (storedType != REG_SZ && storedType != REG_EXPAND_SZ) return Log(sim::Op::GetValue, path, ERROR_UNSUPPORTED_TYPE);
+    const DWORD needed = static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR));
+    const DWORD capacity = *size;
+    *size = needed;
+    if (needed > capacity) return Log(sim::Op::GetValue, path, ERROR_MORE_DATA);
+    std::wmemcpy(static_cast<WCHAR*>(data), text.c_str(), text.size() + 1);
+    return Log(sim::Op::GetValue, path, ERROR_SUCCESS);
 }
 
 int WINAPI lstrlenW(LPCWSTR text) { return text ? static_cast<int>(std::wcslen(text)) : 0; }

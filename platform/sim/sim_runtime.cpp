@@ -1,9 +1,11 @@
 // The runtime calls of the program, simulated: an environment the tests control, a current
-// directory, a system() that records instead of running, and the bounded string functions
+// directory, process starts that are recorded instead of run, and the bounded string functions
 // with the runtime's contract. On Windows a bounded copy past its capacity ends the process;
 // here it is recorded as a violation so that the test fails with a message instead of a crash.
 #include "sim_control.h"
 
+#include <algorithm>
+#include <cctype>
 #include <map>
 #include <set>
 
@@ -11,6 +13,7 @@ namespace sim {
 void ResetRegistry();
 const wchar_t StartDirectory[] = L"C:\\Users\\Public\\Downloads";
 const wchar_t SystemDirectory[] = L"C:\\Windows\\system32";
+const wchar_t WindowsDirectory[] = L"C:\\Windows";
 }
 
 extern "C" void __real_free(void* pointer);  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the name the linker's --wrap=free gives the real free
@@ -21,10 +24,13 @@ struct Runtime {
     std::map<std::string, std::string> env;
     std::map<std::string, errno_t> failingLookups;
     std::set<void*> liveCopies;
-    int systemResult = 0;
-    std::function<void(const char*)> onSystem;
-    std::vector<std::string> commands;
-    std::vector<std::wstring> commandDirectories;
+    DWORD exitCode = 0;
+    bool failProcessStart = false;
+    std::function<void(const char*)> onProcessStart;
+    std::vector<sim::ProcessStart> processes;
+    // Open process and thread handles, each naming its index in processes.
+    std::map<std::uintptr_t, std::size_t> processHandles;
+    std::uintptr_t nextHandle = 0x80000;
     std::wstring currentDirectory = sim::StartDirectory;
     std::wstring systemDirectory = sim::SystemDirectory;
     bool failSetCurrentDirectory = false;
@@ -90,13 +96,35 @@ void FailEnvLookup(const std::string& name, errno_t error) { State().failingLook
 
 int LiveEnvCopies() { return static_cast<int>(State().liveCopies.size()); }
 
-void SetSystemResult(int result) { State().systemResult = result; }
+const std::vector<ProcessStart>& Processes() { return State().processes; }
 
-void OnSystem(std::function<void(const char*)> observer) { State().onSystem = std::move(observer); }
+void SetExitCode(DWORD status) { State().exitCode = status; }
 
-const std::vector<std::string>& Commands() { return State().commands; }
+void FailProcessStart() { State().failProcessStart = true; }
 
-const std::vector<std::wstring>& CommandDirectories() { return State().commandDirectories; }
+void OnProcessStart(std::function<void(const char*)> observer) { State().onProcessStart = std::move(observer); }
+
+int OpenProcessHandleCount() { return static_cast<int>(State().processHandles.size()); }
+
+std::vector<std::string> Commands() {
+    std::vector<std::string> lines(State().processes.size());
+    std::transform(State().processes.begin(), State().processes.end(), lines.begin(),
+                   [](const ProcessStart& process) { return process.commandLine; });
+    return lines;
+}
+
+std::vector<std::wstring> CommandDirectories() {
+    std::vector<std::wstring> directories(State().processes.size());
+    std::transform(State().processes.begin(), State().processes.end(), directories.begin(),
+                   [](const ProcessStart& process) { return process.directory; });
+    return directories;
+}
+
+void SetMachineFolders(const std::wstring& programFiles, const std::wstring& programData) {
+    SetValue(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", L"ProgramFilesDir", REG_SZ, programFiles);
+    SetValue(L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", L"ProgramData", REG_EXPAND_SZ,
+             programData);
+}
 
 void SetSystemDirectory(const std::wstring& directory) { State().systemDirectory = directory; }
 
@@ -142,15 +170,132 @@ void __wrap_free(void* pointer) {  // NOLINT(bugprone-reserved-identifier,cert-d
     __real_free(pointer);
 }
 
-int system(const char* command) {
-    if (!command) {
-        sim::ReportViolation("system: null command is not modelled");
+// The command processor takes its name from COMSPEC and runs what the user's AutoRun says:
+// the program never goes through it.
+int system(const char* /*command*/) {
+    sim::ReportViolation("system: the command processor is never to be used");
+    return -1;
+}
+
+// Only what the program asks for is modelled: an absolute program name, never looked up, with
+// handles, environment and current directory inherited and default startup information.
+// NOLINTBEGIN(bugprone-easily-swappable-parameters): the Windows signature
+// cppcheck-suppress constParameter ; the Windows signature
+BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES process,
+                           // cppcheck-suppress constParameter ; the Windows signature
+                           LPSECURITY_ATTRIBUTES thread, BOOL inheritHandles, DWORD flags,
+                           // cppcheck-suppress constParameter ; the Windows signature
+                           LPVOID environment, LPCSTR directory, LPSTARTUPINFOA startup,
+                           LPPROCESS_INFORMATION information) {
+    const bool absolute = application && std::isalpha(static_cast<unsigned char>(application[0])) &&
+                          application[1] == ':' && application[2] == '\\';
+    if (!absolute || !commandLine || process || thread || flags != 0 || environment || directory ||
+        !startup || startup->cb != sizeof(STARTUPINFOA) || startup->dwFlags != 0 || !information) {
+        sim::ReportViolation("CreateProcessA: arguments not modelled");
+        return FALSE;
+    }
+    if (State().failProcessStart) return FALSE;
+    State().processes.push_back({application, commandLine, State().currentDirectory, inheritHandles != 0});
+    const std::size_t index = State().processes.size() - 1;
+    const auto processHandle = State().nextHandle++;
+    const auto threadHandle = State().nextHandle++;
+    State().processHandles[processHandle] = index;
+    State().processHandles[threadHandle] = index;
+    // NOLINTBEGIN(performance-no-int-to-ptr): a handle is an opaque number, as on Windows
+    information->hProcess = reinterpret_cast<HANDLE>(processHandle);
+    information->hThread = reinterpret_cast<HANDLE>(threadHandle);
+    // NOLINTEND(performance-no-int-to-ptr)
+    information->dwProcessId = static_cast<DWORD>(processHandle);
+    information->dwThreadId = static_cast<DWORD>(threadHandle);
+    if (State().onProcessStart) State().onProcessStart(commandLine);
+    return TRUE;
+}
+// NOLINTEND(bugprone-easily-swappable-parameters)
+
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    auto it = State().processHandles.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (it == State().processHandles.end() || milliseconds != INFINITE) {
+        sim::ReportViolation("WaitForSingleObject: only an endless wait on a process is modelled");
+        return WAIT_FAILED;
+    }
+    State().processes[it->second].waitedFor = true;
+    return WAIT_OBJECT_0;
+}
+
+BOOL WINAPI GetExitCodeProcess(HANDLE handle, LPDWORD status) {
+    auto it = State().processHandles.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (it == State().processHandles.end() || !status) {
+        sim::ReportViolation("GetExitCodeProcess: handle not open");
+        return FALSE;
+    }
+    *status = State().processes[it->second].waitedFor ? State().exitCode : STILL_ACTIVE;
+    return TRUE;
+}
+
+BOOL WINAPI CloseHandle(HANDLE handle) {
+    if (State().processHandles.erase(reinterpret_cast<std::uintptr_t>(handle)) == 0) {
+        sim::ReportViolation("CloseHandle: handle not open");
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The same directory in the ANSI code page, modelled for ASCII only.
+UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
+    const std::wstring& directory = State().systemDirectory;
+    if (directory.empty()) return 0;
+    if (!buffer || directory.size() >= size) return static_cast<UINT>(directory.size() + 1);
+    for (std::size_t i = 0; i < directory.size(); ++i) {
+        if (directory[i] >= 0x80) sim::ReportViolation("GetSystemDirectoryA: non-ASCII directory not modelled");
+        buffer[i] = static_cast<char>(directory[i]);
+    }
+    buffer[directory.size()] = '\0';
+    return static_cast<UINT>(directory.size());
+}
+
+UINT WINAPI GetSystemWindowsDirectoryW(LPWSTR buffer, UINT size) {
+    const std::size_t length = std::wcslen(sim::WindowsDirectory);
+    if (!buffer || length >= size) return static_cast<UINT>(length + 1);
+    std::wmemcpy(buffer, sim::WindowsDirectory, length + 1);
+    return static_cast<UINT>(length);
+}
+
+// The ANSI code page for ASCII text only: other bytes depend on the machine's code page.
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide, int capacity) {
+    if (codePage != CP_ACP || (flags & ~MB_ERR_INVALID_CHARS) || !text || length != -1 || !wide || capacity <= 0) {
+        sim::ReportViolation("MultiByteToWideChar: arguments not modelled");
         return 0;
     }
-    State().commands.emplace_back(command);
-    State().commandDirectories.push_back(State().currentDirectory);
-    if (State().onSystem) State().onSystem(command);
-    return State().systemResult;
+    const std::size_t count = std::strlen(text) + 1;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (static_cast<unsigned char>(text[i]) >= 0x80) {
+            sim::ReportViolation("MultiByteToWideChar: non-ASCII text not modelled");
+            return 0;
+        }
+    }
+    if (count > static_cast<std::size_t>(capacity)) return 0;  // ERROR_INSUFFICIENT_BUFFER
+    for (std::size_t i = 0; i < count; ++i) wide[i] = static_cast<WCHAR>(text[i]);
+    return static_cast<int>(count);
+}
+
+// Ordinal, upper-casing both sides when asked, as file names compare; ASCII letters only.
+int WINAPI CompareStringOrdinal(LPCWSTR first, int firstLength, LPCWSTR second, int secondLength, BOOL ignoreCase) {  // NOLINT(bugprone-easily-swappable-parameters): the Windows signature
+    if (!first || !second || firstLength < -1 || secondLength < -1) {
+        sim::ReportViolation("CompareStringOrdinal: arguments not modelled");
+        return 0;
+    }
+    const std::size_t a = firstLength == -1 ? std::wcslen(first) : static_cast<std::size_t>(firstLength);
+    const std::size_t b = secondLength == -1 ? std::wcslen(second) : static_cast<std::size_t>(secondLength);
+    const auto fold = [&](WCHAR c) {
+        if (c >= 0x80) sim::ReportViolation("CompareStringOrdinal: non-ASCII text not modelled");
+        return ignoreCase && c >= L'a' && c <= L'z' ? static_cast<WCHAR>(c - L'a' + L'A') : c;
+    };
+    for (std::size_t i = 0; i < a && i < b; ++i) {
+        const WCHAR x = fold(first[i]);
+        const WCHAR y = fold(second[i]);
+        if (x != y) return x < y ? CSTR_LESS_THAN : CSTR_GREATER_THAN;
+    }
+    return a == b ? CSTR_EQUAL : (a < b ? CSTR_LESS_THAN : CSTR_GREATER_THAN);
 }
 
 // As documented: the length without the terminator, or when the buffer is too small the size

@@ -1,6 +1,10 @@
 // The real platform: advapi32, kernel32, ntdll and the Universal CRT.
 #pragma once
 
+// Windows 10 and later, as the executable's header says.
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0A00
+#endif
 #include <windows.h>
 #include <winternl.h>
 

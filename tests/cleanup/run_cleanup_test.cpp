@@ -22,6 +22,7 @@ protected:
         SimTest::SetUp();
         sim::SetEnv("ProgramFiles", "C:\\Program Files");
         sim::SetEnv("ProgramData", "C:\\ProgramData");
+        sim::SetMachineFolders(L"C:\\Program Files", L"%SystemDrive%\\ProgramData");
         for (const WCHAR* key : CleanupCatalogue::RegistryKeys) {
             ASSERT_TRUE(sim::CreateKey(key));
             ASSERT_TRUE(sim::CreateKey(std::wstring(key) + L"\\Sub\\Deeper"));
@@ -39,15 +40,22 @@ protected:
         return rows;
     }
 
+    // Calls on keys, not the reads of the machine's folders.
+    static std::size_t KeyCalls() {
+        std::size_t count = 0;
+        for (const auto& call : sim::RegistryCalls()) count += call.op != sim::Op::GetValue;
+        return count;
+    }
+
     static std::vector<std::wstring> Catalogue() {
         return {std::begin(CleanupCatalogue::RegistryKeys), std::end(CleanupCatalogue::RegistryKeys)};
     }
 
     int Run() {
         CapturedStdout out;
-        sim::OnSystem([&](const char*) {
+        sim::OnProcessStart([&](const char*) {
             flushedAtCommands_.push_back(out.Flushed());
-            registryCallsAtCommands_.push_back(sim::RegistryCalls().size());
+            registryCallsAtCommands_.push_back(KeyCalls());
         });
         const int status = RunCleanup();
         output_ = out.Take();
@@ -66,6 +74,7 @@ TEST_F(RunCleanupTest, WaitsThenUninstallsBothBundlesThenMsiThenDeletesEveryRowI
     EXPECT_THAT(sim::Commands()[0], HasSubstr("\\{5307B30C-C252-350A-9AC4-2187A2492C94}\\"));
     EXPECT_THAT(sim::Commands()[1], HasSubstr("\\{4A337600-F176-316C-BBE5-1D92826B6641}\\"));
     EXPECT_EQ(sim::Commands()[2], "msiexec /X{4A4724E0-4100-0720-0000-C1F702640DB7} /q");
+    for (const auto& process : sim::Processes()) EXPECT_TRUE(process.waitedFor) << process.commandLine;
     EXPECT_THAT(registryCallsAtCommands_, ElementsAre(0u, 0u, 0u));
     EXPECT_EQ(RowsAttempted(), Catalogue());
     for (const WCHAR* key : CleanupCatalogue::RegistryKeys) EXPECT_FALSE(sim::KeyExists(key));
@@ -81,7 +90,7 @@ TEST_F(RunCleanupTest, WaitLineIsFlushedBeforeTheFirstCommandRuns) {
 
 TEST_F(RunCleanupTest, FailedOrSkippedCommandsChangeNothingAfterThem) {
     sim::FailEnvLookup("ProgramData", EINVAL);
-    sim::SetSystemResult(-1);
+    sim::SetExitCode(-1);
     EXPECT_EQ(Run(), 0);
     EXPECT_THAT(sim::Commands(), ElementsAre(StartsWith("msiexec /X")));
     EXPECT_EQ(RowsAttempted(), Catalogue());
@@ -107,7 +116,7 @@ TEST_F(RunCleanupTest, AbsentRowsAreSkippedSilently) {
 
 TEST_F(RunCleanupTest, ExitStatusIsZeroWhenNothingAtAllCanBeRemoved) {
     sim::FailEnvLookup("ProgramFiles", EINVAL);
-    sim::SetSystemResult(1);
+    sim::SetExitCode(1);
     std::string expected = WaitLine;
     for (const WCHAR* key : CleanupCatalogue::RegistryKeys) {
         sim::FailCall(sim::Op::OpenKey, key, ERROR_ACCESS_DENIED);

@@ -54,14 +54,15 @@ arrange() {
 }
 
 # Runs cleanup.exe, in the current directory, with the stand-in msiexec; sets OUTPUT, ERRORS and
-# STATUS. With LAUNCH set (say to --without-comspec), a Windows parent starts it; with
+# STATUS. With LAUNCH set (an array of launch's options, say --without-comspec, or
+# --set NAME=VALUE...), a Windows parent starts it with them; with
 # REAL_MSIEXEC set, Wine's own msiexec does the removal; with NICE set, it runs at that niceness.
 run_cleanup() {
   local out err
   out=$(mktemp) err=$(mktemp)
   STATUS=0
   local command=("$CLEANUP_EXE")
-  [ -z "${LAUNCH:-}" ] || command=("$LAUNCHER" "$LAUNCH" "$(windows_path "$CLEANUP_EXE")")
+  [ -z "${LAUNCH[*]:-}" ] || command=("$LAUNCHER" "${LAUNCH[@]}" "$(windows_path "$CLEANUP_EXE")")
   local overrides=msiexec.exe=n
   [ -z "${REAL_MSIEXEC:-}" ] || overrides=
   WINEDLLOVERRIDES=$overrides nice -n "${NICE:-0}" "$WINE_RUN" "${command[@]}" "$@" >"$out" 2>"$err" || STATUS=$?

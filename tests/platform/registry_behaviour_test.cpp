@@ -258,4 +258,27 @@ TEST_F(RegistryBehaviour, LinkToItselfCannotBeFollowedButOpensAsALink) {
     RegCloseKey(link);
 }
 
+// How the program reads the machine's folders: a string value whole and unexpanded, its size in
+// bytes with the terminator, and what a larger buffer would need.
+TEST_F(RegistryBehaviour, StringValuesAreReadWholeAndUnexpandedAndOthersRefused) {
+    const std::wstring key = Path(L"Values");
+    ASSERT_TRUE(seed::SetValue(key, L"Plain", REG_SZ, L"C:\\Program Files"));
+    ASSERT_TRUE(seed::SetValue(key, L"Expand", REG_EXPAND_SZ, L"%SystemDrive%\\ProgramData"));
+    ASSERT_TRUE(seed::SetValue(key, L"Number", REG_DWORD, L""));
+    const auto read = [&](const std::wstring& path, const wchar_t* name, DWORD capacity) {
+        WCHAR data[64] = L"untouched";
+        DWORD size = capacity * sizeof(WCHAR);
+        const LONG status = RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), name,
+                                         RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, data, &size);
+        return (status == ERROR_SUCCESS ? std::wstring(data) : L"status " + std::to_wstring(status)) + L", " +
+               std::to_wstring(size / sizeof(WCHAR)) + L" characters";
+    };
+    EXPECT_EQ(read(key, L"plain", 64), L"C:\\Program Files, 17 characters");
+    EXPECT_EQ(read(key, L"Expand", 64), L"%SystemDrive%\\ProgramData, 26 characters");
+    EXPECT_EQ(read(key, L"Plain", 4), L"status 234, 17 characters");
+    EXPECT_EQ(read(key, L"Absent", 64), L"status 2, 64 characters");
+    EXPECT_EQ(read(Path(L"NoSuchKey"), L"Plain", 64), L"status 2, 64 characters");
+    EXPECT_EQ(read(key, L"Number", 64).rfind(L"status 1630, ", 0), 0u) << read(key, L"Number", 64);
+}
+
 }  // namespace

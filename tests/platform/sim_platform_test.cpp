@@ -108,15 +108,6 @@ TEST_F(SimPlatform, EnvironmentCopiesAreTrackedUntilFreed) {
     EXPECT_EQ(copy, nullptr);
 }
 
-TEST_F(SimPlatform, SystemRecordsTheCommandAndAnswersTheChosenStatus) {
-    sim::SetSystemResult(42);
-    std::string seen;
-    sim::OnSystem([&](const char* command) { seen = command; });
-    EXPECT_EQ(system("echo hi"), 42);
-    EXPECT_EQ(seen, "echo hi");
-    EXPECT_THAT(sim::Commands(), ElementsAre("echo hi"));
-}
-
 TEST_F(SimPlatform, DeniedAccessRefusesOnlyThoseRightsAndOnlyOnThatKey) {
     ASSERT_TRUE(sim::CreateKey(L"SOFTWARE\\Target"));
     ASSERT_TRUE(sim::CreateLink(L"SOFTWARE\\Link", L"SOFTWARE\\Target"));
@@ -135,12 +126,47 @@ TEST_F(SimPlatform, DeniedAccessRefusesOnlyThoseRightsAndOnlyOnThatKey) {
     EXPECT_THAT(sim::Violations(), IsEmpty());
 }
 
-TEST_F(SimPlatform, CommandsRecordTheDirectoryTheyRanIn) {
-    system("first");
+// A process ends only when waited for; a looked-up program and the command processor are
+// loud failures.
+TEST_F(SimPlatform, ProcessesRecordWhatStartedThemAndEndWhenWaitedFor) {
+    sim::SetExitCode(42);
+    std::string seen;
+    sim::OnProcessStart([&](const char* commandLine) { seen = commandLine; });
+    char first[] = "first /x";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    ASSERT_TRUE(CreateProcessA("C:\\p.exe", first, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process));
+    EXPECT_EQ(seen, "first /x");
+    DWORD status = 0;
+    ASSERT_TRUE(GetExitCodeProcess(process.hProcess, &status));
+    EXPECT_EQ(status, STILL_ACTIVE);
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, INFINITE), WAIT_OBJECT_0);
+    ASSERT_TRUE(GetExitCodeProcess(process.hProcess, &status));
+    EXPECT_EQ(status, 42u);
+    EXPECT_EQ(sim::OpenProcessHandleCount(), 2);
+    EXPECT_TRUE(CloseHandle(process.hThread));
+    EXPECT_TRUE(CloseHandle(process.hProcess));
+    EXPECT_EQ(sim::OpenProcessHandleCount(), 0);
+
     ASSERT_TRUE(SetCurrentDirectoryW(L"D:\\elsewhere"));
-    system("second");
+    char second[] = "second";
+    ASSERT_TRUE(CreateProcessA("D:\\q.exe", second, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    EXPECT_THAT(sim::Commands(), ElementsAre("first /x", "second"));
     EXPECT_THAT(sim::CommandDirectories(), ElementsAre(sim::StartDirectory, L"D:\\elsewhere"));
-    EXPECT_EQ(sim::CurrentDirectory(), L"D:\\elsewhere");
+    EXPECT_EQ(sim::Processes()[1].application, "D:\\q.exe");
+    EXPECT_TRUE(sim::Processes()[0].inheritedHandles);
+    EXPECT_FALSE(sim::Processes()[1].inheritedHandles);
+    EXPECT_TRUE(sim::Processes()[0].waitedFor);
+    EXPECT_FALSE(sim::Processes()[1].waitedFor);
+    EXPECT_THAT(sim::Violations(), IsEmpty());
+
+    EXPECT_FALSE(CreateProcessA("msiexec.exe", second, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process));
+    EXPECT_EQ(system("echo hi"), -1);
+    EXPECT_THAT(sim::Violations(), SizeIs(2));
+    EXPECT_EQ(sim::Processes().size(), 2u);
 }
 
 }  // namespace

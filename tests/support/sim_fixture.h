@@ -13,6 +13,7 @@ protected:
     void TearDown() override {
         EXPECT_THAT(sim::Violations(), ::testing::IsEmpty());
         EXPECT_EQ(sim::OpenHandleCount(), 0) << "registry handles left open";
+        EXPECT_EQ(sim::OpenProcessHandleCount(), 0) << "process or thread handles left open";
         EXPECT_EQ(sim::LiveEnvCopies(), 0) << "environment copies not freed";
     }
 };

@@ -25,6 +25,10 @@ bool CreateLink(const std::wstring& path, const std::wstring& target) { return s
 
 bool KeyExists(const std::wstring& path) { return sim::KeyExists(path); }
 
+bool SetValue(const std::wstring& path, const std::wstring& name, unsigned long type, const std::wstring& text) {
+    return sim::SetValue(path, name, static_cast<DWORD>(type), text);
+}
+
 bool RenameKey(const std::wstring& path, const std::wstring& newName) { return sim::RenameKey(path, newName); }
 
 }  // namespace seed

@@ -30,6 +30,15 @@ bool CreateLink(const std::wstring& path, const std::wstring& target) {
 
 bool KeyExists(const std::wstring& path) { return KeyItselfExists(path); }
 
+bool SetValue(const std::wstring& path, const std::wstring& name, unsigned long type, const std::wstring& text) {
+    const DWORD zero = 0;
+    const bool number = type == REG_DWORD;
+    return RegSetKeyValueW(HKEY_LOCAL_MACHINE, path.c_str(), name.c_str(), type,
+                           number ? static_cast<const void*>(&zero) : text.c_str(),
+                           number ? sizeof zero : static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR))) ==
+           ERROR_SUCCESS;
+}
+
 bool RenameKey(const std::wstring& path, const std::wstring& newName) {
     return RegRenameKey(HKEY_LOCAL_MACHINE, path.c_str(), newName.c_str()) == ERROR_SUCCESS;
 }
