@@ -23,8 +23,9 @@ if(NOT EXISTS ${UCRT_SPECS})
   string(REPLACE "-lmsvcrt" "-lucrt" specs "${specs}")
   file(WRITE ${UCRT_SPECS} "${specs}")
 endif()
-set(CMAKE_C_FLAGS_INIT "-specs=${UCRT_SPECS} -D_UCRT")
-set(CMAKE_CXX_FLAGS_INIT "-specs=${UCRT_SPECS} -D_UCRT")
+# Quoted: a build directory may have blanks in its path.
+set(CMAKE_C_FLAGS_INIT "\"-specs=${UCRT_SPECS}\" -D_UCRT")
+set(CMAKE_CXX_FLAGS_INIT "\"-specs=${UCRT_SPECS}\" -D_UCRT")
 # Standalone and reproducible: libgcc, libstdc++ and winpthread linked in, no link timestamp.
 # Debian's static winpthread was built for msvcrt and calls _setjmp; the UCRT names the same
 # routine __intrinsic_setjmp.
