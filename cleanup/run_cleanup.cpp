@@ -10,8 +10,8 @@ int RunCleanup() {
     // A redirected stdout is fully buffered: the line must be out before the installers write.
     fflush(stdout);  // NOLINT(cert-err33-c): a failed flush changes nothing, the run goes on either way
 
-    // cmd.exe finds programs in the current directory before PATH: a start folder such as
-    // Downloads must not supply msiexec or cmd.exe. Without the system directory, nothing runs.
+    // Nothing the commands start may look up what it needs in a start folder such as Downloads.
+    // Without the system directory, nothing runs.
     if (EnterSystemDirectory()) {
         for (const char* bundleId : CleanupCatalogue::BundleIds) UninstallBundle(bundleId);
         RemoveMsiProduct(CleanupCatalogue::MsiProductCode);
