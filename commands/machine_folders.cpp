@@ -37,7 +37,8 @@ bool ReadMachineFolder(MachineFolder which, WCHAR* folder) {
         wcsncat_s(folder, FolderCapacity, windows, 2);
         rest += driveLength;
     }
-    if (wcschr(rest, L'%') || lstrlenW(folder) + lstrlenW(rest) >= static_cast<int>(FolderCapacity)) return false;
+    // Fits: the stored value fitted, and a drive is shorter than the variable it replaces.
+    if (wcschr(rest, L'%')) return false;
     return wcsncat_s(folder, FolderCapacity, rest, FolderCapacity) == 0;
 }
 
