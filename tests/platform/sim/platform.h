@@ -1,5 +1,5 @@
 // Simulated platform for the host build: the Windows and UCRT names the program calls,
-// declared with their Windows signatures and defined by platform/sim/*.cpp.
+// declared with their Windows signatures and defined by sim_registry.cpp and sim_runtime.cpp beside it.
 #pragma once
 
 #include <cerrno>
