@@ -14,7 +14,7 @@ bool HoldsCommandSyntax(const char* value) {
 }
 
 // The folder as Windows keeps it, a leading %SystemDrive% taken from the Windows directory and
-// never from the environment; any other variable in it is not a folder the run can know.
+// never from the environment. Any other variable stays as text, which no accepted value matches.
 bool ReadMachineFolder(MachineFolder which, WCHAR* folder) {
     const bool files = which == MachineFolder::ProgramFiles;
     const WCHAR* const key = files ? L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion"
@@ -38,7 +38,6 @@ bool ReadMachineFolder(MachineFolder which, WCHAR* folder) {
         rest += driveLength;
     }
     // Fits: the stored value fitted, and a drive is shorter than the variable it replaces.
-    if (wcschr(rest, L'%')) return false;
     return wcsncat_s(folder, FolderCapacity, rest, FolderCapacity) == 0;
 }
 

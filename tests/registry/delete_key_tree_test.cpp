@@ -205,16 +205,41 @@ TEST_F(DeleteKeyTreeTest, KeyThatRefusesOneRightGetsWhatTheOtherAllows) {
     }
 }
 
-TEST_F(DeleteKeyTreeTest, KeyGoneBetweenTheSeparateOpensCountsAsDeletedSilently) {
-    Create({L"\\Locked\\below"});
-    sim::DenyAccess(Root + L"\\Locked", DELETE);
-    sim::SetOtherProcess([] {
-        const auto& calls = sim::RegistryCalls();
-        if (!calls.empty() && calls.back().access == DELETE) sim::DeleteTree(Root + L"\\Locked");
-    });
-    EXPECT_EQ(Delete(Root + L"\\Locked"), 1);
-    sim::SetOtherProcess(nullptr);
-    EXPECT_THAT(Calls(), ElementsAre(L"open ~\\Locked=5", L"open-delete ~\\Locked=5", L"open-read ~\\Locked=2"));
+// Another process acts right after one of the opens is refused: the key it deletes counts as
+// deleted, silently; the rights it gives back let the separate handles finish the key.
+TEST_F(DeleteKeyTreeTest, AnotherProcessBetweenTheOpensDecidesWhatTheSeparateHandlesDo) {
+    struct Row {
+        REGSAM denied;
+        REGSAM after;  // the refused open that the other process acts after
+        bool deletes;  // else it gives every right back
+        std::vector<std::wstring> calls;
+    };
+    const Row rows[] = {
+        {DELETE, DELETE, true, {L"open ~\\Locked=5", L"open-delete ~\\Locked=5", L"open-read ~\\Locked=2"}},
+        {KEY_READ, DELETE | KEY_READ, true, {L"open ~\\Locked=5", L"open-delete ~\\Locked=2"}},
+        {KEY_READ, DELETE | KEY_READ, false,
+         Sequence({{L"open ~\\Locked=5", L"open-delete ~\\Locked=0", L"ntdelete ~\\Locked=C0000121",
+                    L"open-read ~\\Locked=0", L"enum ~\\Locked=0"},
+                   Deleted(L"~\\Locked\\below"),
+                   {L"enum ~\\Locked=259", L"close ~\\Locked=0", L"ntdelete ~\\Locked=0", L"close ~\\Locked=0"}})},
+    };
+    for (const Row& row : rows) {
+        sim::Reset();
+        Create({L"\\Locked\\below"});
+        sim::DenyAccess(Root + L"\\Locked", row.denied);
+        bool acted = false;
+        sim::SetOtherProcess([&] {
+            const auto& calls = sim::RegistryCalls();
+            if (acted || calls.empty() || calls.back().access != row.after || calls.back().status == 0) return;
+            acted = row.deletes ? sim::DeleteTree(Root + L"\\Locked") : (sim::DenyAccess(Root + L"\\Locked", 0), true);
+        });
+        SCOPED_TRACE(testing::Message() << "denied " << std::hex << row.denied << " deletes " << row.deletes);
+        EXPECT_EQ(Delete(Root + L"\\Locked"), 1);
+        sim::SetOtherProcess(nullptr);
+        EXPECT_TRUE(acted);
+        EXPECT_FALSE(sim::KeyExists(Root + L"\\Locked"));
+        EXPECT_THAT(Calls(), ElementsAreArray(row.calls));
+    }
 }
 
 // The native API makes names that start with a NUL, which sort first. Cut there, such a name

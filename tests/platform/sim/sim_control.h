@@ -41,7 +41,8 @@ bool DeleteTree(const std::wstring& path);
 std::vector<std::wstring> KeyListing();
 // A value of the key (created with its parents); string types only, and REG_DWORD to be refused.
 bool SetValue(const std::wstring& path, const std::wstring& name, DWORD type, const std::wstring& data);
-// The key's own security (a link's own, not its target's) refuses opens that ask for `access`.
+// The key's own security (a link's own, not its target's) refuses opens that ask for `access`,
+// and from now on only those: 0 gives every right back.
 void DenyAccess(const std::wstring& path, REGSAM access);
 // From now on every call of `op` on `path` (compared case-insensitively) answers `status`.
 void FailCall(Op op, const std::wstring& path, LONG status);

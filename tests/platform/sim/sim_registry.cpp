@@ -285,7 +285,7 @@ void SetOtherProcess(std::function<void()> turn) { State().otherProcess = std::m
 
 void DenyAccess(const std::wstring& path, REGSAM access) {
     std::shared_ptr<Key> key;
-    if (Resolve(path, true, key) == ERROR_SUCCESS) key->denied |= access;
+    if (Resolve(path, true, key) == ERROR_SUCCESS) key->denied = access;
     else ReportViolation("registry: DenyAccess on a missing key (" + Narrow(path) + ")");
 }
 
