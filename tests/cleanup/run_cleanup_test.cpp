@@ -22,7 +22,6 @@ protected:
         SimTest::SetUp();
         sim::SetEnv("ProgramFiles", "C:\\Program Files");
         sim::SetEnv("ProgramData", "C:\\ProgramData");
-        sim::SetMachineFolders(L"C:\\Program Files", L"%SystemDrive%\\ProgramData");
         for (const WCHAR* key : CleanupCatalogue::RegistryKeys) {
             ASSERT_TRUE(sim::CreateKey(key));
             ASSERT_TRUE(sim::CreateKey(std::wstring(key) + L"\\Sub\\Deeper"));

@@ -2,7 +2,10 @@
 // and against the real registry alike: where the two disagree, the simulation is wrong.
 #include "tests/platform/registry_seed.h"
 
+#include "commands/machine_folders.h"
+#include "commands/system_directory.h"
 #include "platform.h"
+#include "registry/delete_key_tree.h"
 
 #include <gtest/gtest.h>
 
@@ -180,6 +183,8 @@ TEST_F(RegistryBehaviour, RelativeOpenAsALinkOfANameThatIsNowALinkOpensTheLink) 
     EXPECT_TRUE(seed::KeyExists(Path(L"Target\\Child")));
 }
 
+// Windows allows names of 255 characters (Wine one more): each is listed whole in the
+// deletion's name buffer and opened by that name relative to its parent.
 TEST_F(RegistryBehaviour, KeyNamesUpTo255CharactersMakePathsLongerThan519) {
     const std::wstring longName(255, L'n');
     const std::wstring deep = longName + L"\\" + longName + L"\\" + longName;
@@ -187,7 +192,85 @@ TEST_F(RegistryBehaviour, KeyNamesUpTo255CharactersMakePathsLongerThan519) {
     EXPECT_GT(Path(deep).size(), 519u);
     HKEY key = Open(deep);
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
-    EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, Path(deep).c_str()), ERROR_SUCCESS);
+    HKEY parent = Open(longName + L"\\" + longName, REG_OPTION_OPEN_LINK, DELETE | KEY_READ);
+    WCHAR name[SubkeyNameCapacity];
+    DWORD length = SubkeyNameCapacity;
+    EXPECT_EQ(EnumFirst(parent, name, &length), ERROR_SUCCESS);
+    EXPECT_EQ(std::wstring(name), longName);
+    HKEY child = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, DELETE | KEY_READ, &child), ERROR_SUCCESS);
+    EXPECT_EQ(NtDeleteKey(child), STATUS_SUCCESS);
+    RegCloseKey(child);
+    RegCloseKey(parent);
+    EXPECT_FALSE(seed::KeyExists(Path(deep)));
+}
+
+// Another process renames an ancestor while the deletion holds a key below it: the handle still
+// lists, opens below itself and deletes, and nothing else moves.
+TEST_F(RegistryBehaviour, HandleBelowARenamedAncestorStillListsOpensAndDeletes) {
+    ASSERT_TRUE(seed::CreateKey(Path(L"Top\\Middle\\Held\\Below")));
+    HKEY held = Open(L"Top\\Middle\\Held", REG_OPTION_OPEN_LINK, DELETE | KEY_READ);
+    ASSERT_TRUE(seed::RenameKey(Path(L"Top"), L"Renamed"));
+    EXPECT_EQ(FirstSubkey(held), L"Below");
+    HKEY below = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(held, L"Below", REG_OPTION_OPEN_LINK, DELETE | KEY_READ, &below), ERROR_SUCCESS);
+    EXPECT_EQ(NtDeleteKey(below), STATUS_SUCCESS);
+    RegCloseKey(below);
+    EXPECT_EQ(FirstSubkey(held), L"status 259");
+    EXPECT_EQ(NtDeleteKey(held), STATUS_SUCCESS);
+    RegCloseKey(held);
+    EXPECT_FALSE(seed::KeyExists(Path(L"Renamed\\Middle\\Held")));
+    EXPECT_TRUE(seed::KeyExists(Path(L"Renamed\\Middle")));
+    EXPECT_FALSE(seed::KeyExists(Path(L"Top")));
+}
+
+// A key's own security refusing one right refuses the deletion's combined open, and grants the
+// other right alone: reading lists and empties a key that refuses DELETE (a link opened as a
+// link lists nothing), and DELETE alone deletes a leaf that refuses reading. Whether the refused
+// right is granted alone is not pinned: Wine grants DELETE to a key's owner whatever its DACL
+// says, and Windows does not.
+TEST_F(RegistryBehaviour, KeySecurityRefusesTheCombinedOpenAndGrantsTheOtherRightAlone) {
+    struct Row {
+        const wchar_t* key;
+        bool link;
+        REGSAM denied;
+        const wchar_t* listed;  // what reading lists first; null where reading is refused
+    };
+    const Row rows[] = {
+        {L"NoDelete", false, DELETE, L"Child"},
+        {L"NoRead", false, KEY_READ, nullptr},
+        {L"LinkNoDelete", true, DELETE, L"status 259"},
+    };
+    ASSERT_TRUE(seed::CreateKey(Path(L"Target\\Child")));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "key " << testing::PrintToString(std::wstring(row.key)));
+        const std::wstring name = row.key;
+        ASSERT_TRUE(row.link ? seed::CreateLink(Path(name), Path(L"Target"))
+                             : seed::CreateKey(Path(row.listed ? name + L"\\Child" : name)));
+        ASSERT_TRUE(seed::DenyAccess(Path(name), row.denied));
+        HKEY scratch = Open(L"", 0, KEY_READ);
+        HKEY key = nullptr;
+        EXPECT_EQ(RegOpenKeyExW(scratch, name.c_str(), REG_OPTION_OPEN_LINK, DELETE | KEY_READ, &key),
+                  ERROR_ACCESS_DENIED);
+        const REGSAM granted = row.denied == DELETE ? KEY_READ : DELETE;
+        ASSERT_EQ(RegOpenKeyExW(scratch, name.c_str(), REG_OPTION_OPEN_LINK, granted, &key), ERROR_SUCCESS);
+        RegCloseKey(scratch);
+        if (granted == DELETE) {
+            EXPECT_EQ(NtDeleteKey(key), STATUS_SUCCESS);
+            EXPECT_FALSE(seed::KeyExists(Path(name)));
+        } else {
+            EXPECT_EQ(FirstSubkey(key), row.listed);
+            HKEY child = nullptr;
+            if (!row.link && RegOpenKeyExW(key, L"Child", REG_OPTION_OPEN_LINK, DELETE | KEY_READ, &child) == ERROR_SUCCESS) {
+                EXPECT_EQ(NtDeleteKey(child), STATUS_SUCCESS);
+                RegCloseKey(child);
+            }
+            EXPECT_EQ(FirstSubkey(key), L"status 259");
+            EXPECT_TRUE(seed::KeyExists(Path(name)));
+        }
+        RegCloseKey(key);
+        EXPECT_TRUE(seed::KeyExists(Path(L"Target\\Child")));
+    }
 }
 
 TEST_F(RegistryBehaviour, OpenLinkOptionOnAnOrdinaryKeyIsAnOrdinaryOpen) {
@@ -279,6 +362,33 @@ TEST_F(RegistryBehaviour, StringValuesAreReadWholeAndUnexpandedAndOthersRefused)
     EXPECT_EQ(read(key, L"Absent", 64), L"status 2, 64 characters");
     EXPECT_EQ(read(Path(L"NoSuchKey"), L"Plain", 64), L"status 2, 64 characters");
     EXPECT_EQ(read(key, L"Number", 64).rfind(L"status 1630, ", 0), 0u) << read(key, L"Number", 64);
+}
+
+// What the run relies on from the machine rather than the registry alone.
+class PlatformBehaviour : public RegistryBehaviour {};
+
+// Windows keeps ProgramData as %SystemDrive%\ProgramData and gives a new process the expanded
+// folder: the run's own reading of the machine's folders must equal what the process was given,
+// or the installer would never run anywhere.
+TEST_F(PlatformBehaviour, OwnReadingOfTheMachineFoldersEqualsTheNewProcessEnvironment) {
+    for (const auto& [name, folder] : {std::pair{"ProgramFiles", MachineFolder::ProgramFiles},
+                                       std::pair{"ProgramData", MachineFolder::ProgramData}}) {
+        char* value = nullptr;
+        size_t size = 0;
+        ASSERT_EQ(_dupenv_s(&value, &size, name), 0);
+        ASSERT_NE(value, nullptr) << name << " is not set";
+        EXPECT_TRUE(IsMachineFolder(value, folder)) << name << "=" << value;
+        free(value);
+    }
+}
+
+TEST_F(PlatformBehaviour, ProgramStartedWithoutADirectoryBeginsInTheCurrentOne) {
+    ASSERT_TRUE(EnterSystemDirectory());
+    WCHAR system[MAX_PATH];
+    ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
+    const std::wstring started = seed::StartedProgramDirectory();
+    EXPECT_EQ(CompareStringOrdinal(started.c_str(), -1, system, -1, TRUE), CSTR_EQUAL)
+        << testing::PrintToString(started);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "tests/platform/registry_seed.h"
 
+#include "commands/run_program.h"
 #include "sim_control.h"
 
 #include <gmock/gmock.h>
@@ -12,6 +13,9 @@ const wchar_t ScratchKey[] = L"SOFTWARE\\ProductCleanupTests";
 void BeginRegistryTest() {
     sim::Reset();
     sim::CreateKey(ScratchKey);
+    // What Windows derives from the machine's folders for a new process, %SystemDrive% expanded.
+    sim::SetEnv("ProgramFiles", "C:\\Program Files");
+    sim::SetEnv("ProgramData", "C:\\ProgramData");
 }
 
 void EndRegistryTest() {
@@ -30,5 +34,17 @@ bool SetValue(const std::wstring& path, const std::wstring& name, unsigned long 
 }
 
 bool RenameKey(const std::wstring& path, const std::wstring& newName) { return sim::RenameKey(path, newName); }
+
+bool DenyAccess(const std::wstring& path, unsigned long access) {
+    if (!sim::KeyExists(path)) return false;
+    sim::DenyAccess(path, access);
+    return true;
+}
+
+std::wstring StartedProgramDirectory() {
+    char commandLine[] = "cmd /d /c cd";
+    if (RunProgram("C:\\Windows\\System32\\cmd.exe", commandLine) != 0) return L"(not started)";
+    return sim::Processes().back().directory;
+}
 
 }  // namespace seed

@@ -23,7 +23,8 @@ struct RegistryCall {
     std::wstring reached;  // successful opens only: where the key opened stood at that moment
 };
 
-// Clears the whole simulated machine: registry, handles, faults, logs, environment, commands.
+// A fresh simulated machine: its registry holds only its folders (SetMachineFolders); no
+// handles, faults, logs, environment or commands.
 void Reset();
 
 // Registry arrangement. Paths are relative to HKEY_LOCAL_MACHINE.
@@ -78,7 +79,8 @@ int OpenProcessHandleCount();
 std::vector<std::string> Commands();
 std::vector<std::wstring> CommandDirectories();
 
-// The machine's folders as Windows keeps them in HKLM, and the environment pointing at them.
+// The machine's folders in HKLM; after Reset, "C:\Program Files" and Windows' own
+// "%SystemDrive%\ProgramData". The environment holds neither until a test sets it.
 extern const wchar_t WindowsDirectory[];
 void SetMachineFolders(const std::wstring& programFiles, const std::wstring& programData);
 

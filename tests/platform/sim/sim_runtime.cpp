@@ -88,6 +88,8 @@ void Reset() {
     ResetRegistry();
     for (void* copy : State().liveCopies) __real_free(copy);
     State() = Runtime{};
+    // As Windows keeps them; Wine stores ProgramData as a literal C:\ProgramData instead.
+    SetMachineFolders(L"C:\\Program Files", L"%SystemDrive%\\ProgramData");
 }
 
 void SetEnv(const std::string& name, const std::string& value) { State().env[name] = value; }

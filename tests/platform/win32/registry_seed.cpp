@@ -1,19 +1,56 @@
 #include "tests/platform/registry_seed.h"
 
+#include "commands/run_program.h"
+#include "commands/system_directory.h"
 #include "tests/platform/win32/registry_links.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <set>
+
 namespace seed {
 
 const wchar_t ScratchKey[] = L"SOFTWARE\\ProductCleanupTests";
+
+namespace {
+
+std::set<std::wstring> denied;  // keys whose security a test changed
+
+// Everyone is refused `access` and allowed everything else, on the key itself.
+LONG SetOwnSecurity(const std::wstring& path, DWORD access) {
+    BYTE everyone[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof everyone;
+    if (!CreateWellKnownSid(WinWorldSid, nullptr, everyone, &sidSize)) return static_cast<LONG>(GetLastError());
+    alignas(DWORD) BYTE aclBuffer[256];
+    auto* acl = reinterpret_cast<PACL>(aclBuffer);
+    if (!InitializeAcl(acl, sizeof aclBuffer, ACL_REVISION) ||
+        (access != 0 && !AddAccessDeniedAce(acl, ACL_REVISION, access, everyone)) ||
+        !AddAccessAllowedAce(acl, ACL_REVISION, KEY_ALL_ACCESS, everyone))
+        return static_cast<LONG>(GetLastError());
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
+    HKEY key;
+    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK, WRITE_DAC, &key);
+    if (status != ERROR_SUCCESS) return status;
+    status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor);
+    RegCloseKey(key);
+    return status;
+}
+
+}  // namespace
 
 void BeginRegistryTest() {
     DeleteTreeNoFollow(ScratchKey);
     ASSERT_TRUE(CreateKey(ScratchKey));
 }
 
-void EndRegistryTest() { EXPECT_EQ(DeleteTreeNoFollow(ScratchKey), ERROR_SUCCESS); }
+void EndRegistryTest() {
+    for (const auto& path : denied) SetOwnSecurity(path, 0);
+    denied.clear();
+    EXPECT_EQ(DeleteTreeNoFollow(ScratchKey), ERROR_SUCCESS);
+}
 
 bool CreateKey(const std::wstring& path) {
     HKEY key;
@@ -41,6 +78,30 @@ bool SetValue(const std::wstring& path, const std::wstring& name, unsigned long 
 
 bool RenameKey(const std::wstring& path, const std::wstring& newName) {
     return RegRenameKey(HKEY_LOCAL_MACHINE, path.c_str(), newName.c_str()) == ERROR_SUCCESS;
+}
+
+bool DenyAccess(const std::wstring& path, unsigned long access) {
+    denied.insert(path);
+    return SetOwnSecurity(path, access) == ERROR_SUCCESS;
+}
+
+// cmd.exe, started as the run starts a command, writes its current directory to a file.
+std::wstring StartedProgramDirectory() {
+    char cmd[MAX_PATH], temp[MAX_PATH];
+    if (!SystemProgramPath("cmd.exe", cmd, sizeof cmd) || !GetTempPathA(sizeof temp, temp)) return L"(no paths)";
+    const std::string file = std::string(temp) + "cleanup-started-directory.txt";
+    std::string commandLine = "cmd /d /c cd >\"" + file + "\"";
+    if (RunProgram(cmd, commandLine.data()) != 0) return L"(not started)";
+    wchar_t line[MAX_PATH] = L"";
+    if (FILE* out = std::fopen(file.c_str(), "r")) {
+        char narrow[MAX_PATH] = "";
+        if (std::fgets(narrow, sizeof narrow, out)) MultiByteToWideChar(CP_ACP, 0, narrow, -1, line, MAX_PATH);
+        std::fclose(out);
+    }
+    std::remove(file.c_str());
+    std::wstring directory = line;
+    while (!directory.empty() && (directory.back() == L'\n' || directory.back() == L'\r')) directory.pop_back();
+    return directory;
 }
 
 }  // namespace seed
