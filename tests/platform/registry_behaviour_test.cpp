@@ -147,25 +147,34 @@ TEST_F(RegistryBehaviour, HandleOutlivesItsDeletedKey) {
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 }
 
-// What keeps a deletion inside its tree while another process renames and links above it.
-TEST_F(RegistryBehaviour, HandleStaysOnItsKeyThroughARename) {
-    ASSERT_TRUE(seed::CreateKey(Path(L"Before\\Child\\Grandchild")));
-    ASSERT_TRUE(seed::CreateKey(Path(L"Target\\Child")));
-    HKEY key = Open(L"Before", REG_OPTION_OPEN_LINK, DELETE | KEY_READ);
-    ASSERT_TRUE(seed::RenameKey(Path(L"Before"), L"After"));
-    ASSERT_TRUE(seed::CreateLink(Path(L"Before"), Path(L"Target")));
-    EXPECT_EQ(FirstSubkey(key), L"Child");
-    HKEY child = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(key, L"Child", REG_OPTION_OPEN_LINK, KEY_READ, &child), ERROR_SUCCESS);
-    EXPECT_EQ(FirstSubkey(child), L"Grandchild");
-    RegCloseKey(child);
-    EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, Path(L"After\\Child\\Grandchild").c_str()), ERROR_SUCCESS);
-    EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, Path(L"After\\Child").c_str()), ERROR_SUCCESS);
-    EXPECT_EQ(NtDeleteKey(key), STATUS_SUCCESS);
-    RegCloseKey(key);
-    EXPECT_FALSE(seed::KeyExists(Path(L"After")));
-    EXPECT_TRUE(seed::KeyExists(Path(L"Before")));
-    EXPECT_TRUE(seed::KeyExists(Path(L"Target\\Child")));
+// What keeps a deletion inside its tree while another process renames and links above it: a
+// handle stays on its key through a rename of the key itself or of an ancestor, and lists,
+// opens below itself and deletes there; the link now standing at the old name is not touched.
+TEST_F(RegistryBehaviour, HandleStaysOnItsKeyThroughARenameOfItselfOrAnAncestor) {
+    for (const std::wstring renamed : {L"Top\\Held", L"Top"}) {
+        SCOPED_TRACE(testing::Message() << "renamed " << testing::PrintToString(renamed));
+        seed::BeginRegistryTest();
+        ASSERT_TRUE(seed::CreateKey(Path(L"Top\\Held\\Below\\Deepest")));
+        ASSERT_TRUE(seed::CreateKey(Path(L"Target\\Below")));
+        HKEY held = Open(L"Top\\Held", REG_OPTION_OPEN_LINK, DELETE | KEY_READ);
+        ASSERT_TRUE(seed::RenameKey(Path(renamed), L"Renamed"));
+        ASSERT_TRUE(seed::CreateLink(Path(renamed), Path(L"Target")));
+        EXPECT_EQ(FirstSubkey(held), L"Below");
+        HKEY below = nullptr, deepest = nullptr;
+        ASSERT_EQ(RegOpenKeyExW(held, L"Below", REG_OPTION_OPEN_LINK, DELETE | KEY_READ, &below), ERROR_SUCCESS);
+        EXPECT_EQ(FirstSubkey(below), L"Deepest");
+        ASSERT_EQ(RegOpenKeyExW(below, L"Deepest", REG_OPTION_OPEN_LINK, DELETE | KEY_READ, &deepest), ERROR_SUCCESS);
+        EXPECT_EQ(NtDeleteKey(deepest), STATUS_SUCCESS);
+        RegCloseKey(deepest);
+        EXPECT_EQ(NtDeleteKey(below), STATUS_SUCCESS);
+        RegCloseKey(below);
+        EXPECT_EQ(FirstSubkey(held), L"status 259");
+        EXPECT_EQ(NtDeleteKey(held), STATUS_SUCCESS);
+        RegCloseKey(held);
+        EXPECT_FALSE(seed::KeyExists(Path(renamed == L"Top" ? L"Renamed\\Held" : L"Top\\Renamed")));
+        EXPECT_TRUE(seed::KeyExists(Path(renamed)));
+        EXPECT_TRUE(seed::KeyExists(Path(L"Target\\Below")));
+    }
 }
 
 TEST_F(RegistryBehaviour, RelativeOpenAsALinkOfANameThatIsNowALinkOpensTheLink) {
@@ -203,25 +212,6 @@ TEST_F(RegistryBehaviour, KeyNamesUpTo255CharactersMakePathsLongerThan519) {
     RegCloseKey(child);
     RegCloseKey(parent);
     EXPECT_FALSE(seed::KeyExists(Path(deep)));
-}
-
-// Another process renames an ancestor while the deletion holds a key below it: the handle still
-// lists, opens below itself and deletes, and nothing else moves.
-TEST_F(RegistryBehaviour, HandleBelowARenamedAncestorStillListsOpensAndDeletes) {
-    ASSERT_TRUE(seed::CreateKey(Path(L"Top\\Middle\\Held\\Below")));
-    HKEY held = Open(L"Top\\Middle\\Held", REG_OPTION_OPEN_LINK, DELETE | KEY_READ);
-    ASSERT_TRUE(seed::RenameKey(Path(L"Top"), L"Renamed"));
-    EXPECT_EQ(FirstSubkey(held), L"Below");
-    HKEY below = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(held, L"Below", REG_OPTION_OPEN_LINK, DELETE | KEY_READ, &below), ERROR_SUCCESS);
-    EXPECT_EQ(NtDeleteKey(below), STATUS_SUCCESS);
-    RegCloseKey(below);
-    EXPECT_EQ(FirstSubkey(held), L"status 259");
-    EXPECT_EQ(NtDeleteKey(held), STATUS_SUCCESS);
-    RegCloseKey(held);
-    EXPECT_FALSE(seed::KeyExists(Path(L"Renamed\\Middle\\Held")));
-    EXPECT_TRUE(seed::KeyExists(Path(L"Renamed\\Middle")));
-    EXPECT_FALSE(seed::KeyExists(Path(L"Top")));
 }
 
 // A key's own security refusing one right refuses the deletion's combined open, and grants the
