@@ -22,8 +22,6 @@
 #include "cleanup/catalogue.h"
 #include "tests/platform/win32/registry_links.h"
 
-#include <aclapi.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cwchar>
@@ -83,38 +81,11 @@ const LinkCase LinkCases[] = {{11, L"\\LinkToLeaf", L"\\Leaf"},
                               {13, L"\\Features\\Main\\Sub\\Link", L"\\Tree"},
                               {15, L"", L"\\Row"}};
 
-// Everyone denied (or allowed) every right on the key. Its owner, who made it, keeps the right to
-// change that, on Windows and Wine alike.
-LONG SetEveryone(const std::wstring& path, ACCESS_MODE mode) {
-    HKEY key;
-    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC, &key);
-    if (status != ERROR_SUCCESS) return status;
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    PSID everyone = nullptr;
-    AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
-    EXPLICIT_ACCESSW entry = {};
-    entry.grfAccessPermissions = KEY_ALL_ACCESS;
-    entry.grfAccessMode = mode;
-    entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    entry.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-    entry.Trustee.ptstrName = static_cast<LPWSTR>(everyone);
-    PACL acl = nullptr;
-    SetEntriesInAclW(1, &entry, nullptr, &acl);
-    SECURITY_DESCRIPTOR descriptor;
-    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
-    status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor);
-    RegCloseKey(key);
-    LocalFree(acl);
-    FreeSid(everyone);
-    return status;
-}
-
 const wchar_t DeniedBelowRow[] = L"\\Features\\Main";
 
 void Clear() {
     for (const WCHAR* key : CleanupCatalogue::RegistryKeys)
-        if (Exists(key + std::wstring(DeniedBelowRow))) SetEveryone(key + std::wstring(DeniedBelowRow), GRANT_ACCESS);
+        if (Exists(key + std::wstring(DeniedBelowRow))) seed::RefuseToEveryone(key + std::wstring(DeniedBelowRow), 0);
     // Never RegDeleteTreeW here: it would follow a link left by an earlier case.
     seed::DeleteTreeNoFollow(Victims);
     for (const auto& path : Siblings()) seed::DeleteTreeNoFollow(path);
@@ -190,7 +161,7 @@ int CheckVictims() {
 
 int Deny(int row) {
     const std::wstring path = Row(row) + DeniedBelowRow;
-    const LONG status = SetEveryone(path, DENY_ACCESS);
+    const LONG status = seed::RefuseToEveryone(path, KEY_ALL_ACCESS);
     HKEY probe;
     const LONG reopened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &probe);
     std::printf("denied %ls: set %ld, open now %ld\n", path.c_str(), status, reopened);

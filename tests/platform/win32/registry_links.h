@@ -7,7 +7,8 @@
 #include <string>
 
 // Registry links for the Windows-side tests: making one, telling whether a key itself exists,
-// and deleting a tree that may hold some; and keys that carry a "Trace" value to check later.
+// and deleting a tree that may hold some; keys that carry a "Trace" value to check later; and a
+// key's own security set to refuse rights.
 namespace seed {
 
 // A key, with every missing parent, holding the "Trace" value trace (none when trace is null).
@@ -54,6 +55,29 @@ inline LONG CreateRegistryLink(const std::wstring& path, const std::wstring& tar
     const std::wstring absolute = L"\\Registry\\Machine\\" + target;
     status = RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(absolute.data()),
                             static_cast<DWORD>(absolute.size() * sizeof(wchar_t)));
+    RegCloseKey(key);
+    return status;
+}
+
+// The key itself (a link's own) refuses Everyone the rights in access and grants all the others;
+// 0 refuses nothing. Its owner, who made it, can always change this again, on Windows and Wine.
+inline LONG RefuseToEveryone(const std::wstring& path, DWORD access) {
+    BYTE everyone[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof everyone;
+    if (!CreateWellKnownSid(WinWorldSid, nullptr, everyone, &sidSize)) return static_cast<LONG>(GetLastError());
+    alignas(DWORD) BYTE aclBuffer[256];
+    auto* acl = reinterpret_cast<PACL>(aclBuffer);
+    if (!InitializeAcl(acl, sizeof aclBuffer, ACL_REVISION) ||
+        (access != 0 && !AddAccessDeniedAce(acl, ACL_REVISION, access, everyone)) ||
+        !AddAccessAllowedAce(acl, ACL_REVISION, KEY_ALL_ACCESS, everyone))
+        return static_cast<LONG>(GetLastError());
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
+    HKEY key;
+    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK, WRITE_DAC, &key);
+    if (status != ERROR_SUCCESS) return status;
+    status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor);
     RegCloseKey(key);
     return status;
 }

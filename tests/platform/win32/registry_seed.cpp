@@ -17,28 +17,6 @@ namespace {
 
 std::set<std::wstring> denied;  // keys whose security a test changed
 
-// Everyone is refused `access` and allowed everything else, on the key itself.
-LONG SetOwnSecurity(const std::wstring& path, DWORD access) {
-    BYTE everyone[SECURITY_MAX_SID_SIZE];
-    DWORD sidSize = sizeof everyone;
-    if (!CreateWellKnownSid(WinWorldSid, nullptr, everyone, &sidSize)) return static_cast<LONG>(GetLastError());
-    alignas(DWORD) BYTE aclBuffer[256];
-    auto* acl = reinterpret_cast<PACL>(aclBuffer);
-    if (!InitializeAcl(acl, sizeof aclBuffer, ACL_REVISION) ||
-        (access != 0 && !AddAccessDeniedAce(acl, ACL_REVISION, access, everyone)) ||
-        !AddAccessAllowedAce(acl, ACL_REVISION, KEY_ALL_ACCESS, everyone))
-        return static_cast<LONG>(GetLastError());
-    SECURITY_DESCRIPTOR descriptor;
-    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
-    HKEY key;
-    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK, WRITE_DAC, &key);
-    if (status != ERROR_SUCCESS) return status;
-    status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor);
-    RegCloseKey(key);
-    return status;
-}
-
 }  // namespace
 
 void BeginRegistryTest() {
@@ -47,7 +25,7 @@ void BeginRegistryTest() {
 }
 
 void EndRegistryTest() {
-    for (const auto& path : denied) SetOwnSecurity(path, 0);
+    for (const auto& path : denied) RefuseToEveryone(path, 0);
     denied.clear();
     EXPECT_EQ(DeleteTreeNoFollow(ScratchKey), ERROR_SUCCESS);
 }
@@ -82,7 +60,7 @@ bool RenameKey(const std::wstring& path, const std::wstring& newName) {
 
 bool DenyAccess(const std::wstring& path, unsigned long access) {
     denied.insert(path);
-    return SetOwnSecurity(path, access) == ERROR_SUCCESS;
+    return RefuseToEveryone(path, access) == ERROR_SUCCESS;
 }
 
 // cmd.exe, started as the run starts a command, writes its current directory to a file.
