@@ -16,18 +16,23 @@ const wchar_t ScratchKey[] = L"SOFTWARE\\ProductCleanupTests";
 namespace {
 
 std::set<std::wstring> denied;  // keys whose security a test changed
+bool created = false;           // whether this test made the scratch key, and so may remove it
 
 }  // namespace
 
+// A scratch key already there is someone else's, or an earlier run's that its own clean-up must
+// finish: never removed here.
 void BeginRegistryTest() {
-    DeleteTreeNoFollow(ScratchKey);
-    ASSERT_TRUE(CreateKey(ScratchKey));
+    ASSERT_FALSE(KeyItselfExists(ScratchKey)) << "HKLM\\" << testing::PrintToString(std::wstring(ScratchKey))
+                                              << " exists already: left as it is, nothing run";
+    ASSERT_TRUE(created = CreateKey(ScratchKey));
 }
 
 void EndRegistryTest() {
     for (const auto& path : denied) RefuseToEveryone(path, 0);
     denied.clear();
-    EXPECT_EQ(DeleteTreeNoFollow(ScratchKey), ERROR_SUCCESS);
+    if (created) EXPECT_EQ(DeleteTreeNoFollow(ScratchKey), ERROR_SUCCESS);
+    created = false;
 }
 
 bool CreateKey(const std::wstring& path) {
