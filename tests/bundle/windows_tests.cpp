@@ -520,6 +520,9 @@ void EndToEnd(const std::set<std::string>& chosen) {
 int wmain(int argc, wchar_t* argv[]) {
     // A run that hangs must still have shown how far it got.
     std::setvbuf(stdout, nullptr, _IONBF, 0);
+    // Under Wine the first process to use the desktop starts its explorer.exe, which inherits that
+    // process's handles and outlives it: let that be this one, never a helper holding its output.
+    GetDesktopWindow();
     std::set<std::string> chosen;
     for (int i = 1; i < argc; ++i) chosen.insert(Narrow(argv[i]));
     Check("elevated", Elevated(), "run run-windows-tests.cmd from a prompt started with \"Run as administrator\"");
