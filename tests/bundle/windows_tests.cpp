@@ -10,6 +10,8 @@
 // run that finds a journal finishes that clean-up first.
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -91,8 +93,9 @@ std::string ReadText(const std::wstring& path) {
 }
 
 // The journal: one line for each thing a run is about to create, written before it is created.
+std::set<std::string> written;  // lines in the journal now
+
 void Journal(const std::string& kind, const std::wstring& what) {
-    static std::set<std::string> written;
     if (!written.insert(kind + " " + Narrow(what)).second) return;
     FILE* out = _wfopen(JournalPath.c_str(), L"ab");
     if (!out || std::fprintf(out, "%s %s\n", kind.c_str(), Narrow(what).c_str()) < 0 || std::fclose(out) != 0) {
@@ -115,7 +118,16 @@ bool MakeFolders(const std::wstring& path) {
         const std::wstring folder = path.substr(0, at);
         if (!Exists(folder)) {
             Journal("folder", folder);
-            if (!CreateDirectoryW(folder.c_str(), nullptr)) return false;
+            // Only administrators and the system may write in what the run makes: a user's own
+            // file there could stand in for a helper's answer or a planted program.
+            PSECURITY_DESCRIPTOR descriptor = nullptr;
+            if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)",
+                                                                      SDDL_REVISION_1, &descriptor, nullptr))
+                return false;
+            SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+            const bool made = CreateDirectoryW(folder.c_str(), &attributes);
+            LocalFree(descriptor);
+            if (!made) return Check("made " + Narrow(folder), false, "it appeared meanwhile: not the run's"), false;
         }
         if (at == std::wstring::npos) return true;
     }
@@ -147,8 +159,12 @@ Ran Run(const std::wstring& program, const std::wstring& arguments) {
     const std::wstring prefix =
         Scratch + L"\\run-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++runs);
     const std::wstring outPath = prefix + L".out", errPath = prefix + L".err";
-    Own(outPath);
-    Own(errPath);
+    Ran ran;
+    if (!Own(outPath) || !Own(errPath)) {
+        ran.status = 0xFFFFFFFF;
+        ran.err = "not run: its output files exist already\n";
+        return ran;
+    }
     const auto open = [&](const std::wstring& path, DWORD access, DWORD creation) {
         return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, creation, 0, nullptr);
     };
@@ -160,7 +176,6 @@ Ran Run(const std::wstring& program, const std::wstring& arguments) {
     startup.hStdError = open(errPath, GENERIC_WRITE, CREATE_ALWAYS);
     std::wstring commandLine = L"\"" + program + L"\" " + arguments;
     PROCESS_INFORMATION process;
-    Ran ran;
     if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, Here.c_str(), &startup,
                        &process)) {
         WaitForSingleObject(process.hProcess, INFINITE);
@@ -344,7 +359,10 @@ void HostileEnvironment(const std::string& name, bool programFiles, bool program
 }
 
 void BehaviourTests() {
-    const Ran ran = Helper(L"registry_behaviour_tests.exe", L"--gtest_color=no");
+    // Every test, whatever a filter or sharding in the environment would say.
+    for (const wchar_t* name : {L"GTEST_FILTER", L"GTEST_TOTAL_SHARDS", L"GTEST_SHARD_INDEX", L"GTEST_ALSO_RUN_DISABLED_TESTS"})
+        SetEnvironmentVariableW(name, nullptr);
+    const Ran ran = Helper(L"registry_behaviour_tests.exe", L"--gtest_color=no --gtest_filter=*");
     std::istringstream lines(ran.out);
     std::string block;
     int seen = 0, bad = 0;
@@ -380,7 +398,7 @@ std::string Found(const std::wstring& part) {
 
 // Whether a journal line names something of the run's own, and so may be removed.
 bool OwnPath(const std::wstring& path) {
-    if (path.find(L"\\..") != std::wstring::npos) return false;
+    if (path.find(L"\\..") != std::wstring::npos || path.find(L'/') != std::wstring::npos) return false;
     for (const std::wstring& folder : OwnFolders) {
         const bool inside = path.size() > folder.size() && path[folder.size()] == L'\\';
         if (_wcsnicmp(path.c_str(), folder.c_str(), folder.size()) == 0 && (path.size() == folder.size() || inside))
@@ -450,7 +468,7 @@ bool Restore(const std::string& who) {
     }
     const bool done = journal.own && left.empty();
     Check(who + ": everything it made put back", done, left + "the journal " + Narrow(JournalPath) + " stays");
-    if (done) DeleteFileW(JournalPath.c_str());
+    if (done && DeleteFileW(JournalPath.c_str())) written.clear();
     return done;
 }
 
@@ -504,8 +522,9 @@ void EndToEnd(const std::set<std::string>& chosen) {
         Journal("folder", folder);
         Journal("file", folder + L"\\payload.txt");
     }
-    Registry("end to end: what it may create recorded in the journal",
-             L"journal " + Quoted(JournalPath) + L" e2e");
+    const Ran journaled = Helper(L"e2e_registry.exe", L"journal " + Quoted(JournalPath) + L" e2e");
+    Check("end to end: what it may create recorded in the journal", journaled.status == 0, Answer(journaled));
+    if (journaled.status != 0) return Skip("end to end", static_cast<int>(std::size(Cases)), "nothing unrecorded is made");
     for (const Case& each : Cases) {
         if (!chosen.empty() && !chosen.count(each.name)) {
             Skip(each.name, 1, "not chosen");
@@ -539,9 +558,9 @@ int wmain(int argc, wchar_t* argv[]) {
         if (!scratchKey.empty()) {
             Skip("behaviour", 1, "this machine already holds the tests' scratch key, and it was not touched:\n" + scratchKey);
         } else {
-            Registry("behaviour: its scratch key recorded in the journal",
-                     L"journal " + Quoted(JournalPath) + L" behaviour");
-            BehaviourTests();
+            const Ran journaled = Helper(L"e2e_registry.exe", L"journal " + Quoted(JournalPath) + L" behaviour");
+            Check("behaviour: its scratch key recorded in the journal", journaled.status == 0, Answer(journaled));
+            if (journaled.status == 0) BehaviourTests();
         }
         const Ran resources = Helper(L"resource_check.exe", L"cleanup.exe");
         Check("cleanup.exe: version resource and manifest", resources.status == 0, resources.out + resources.err);

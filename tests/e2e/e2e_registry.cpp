@@ -284,14 +284,15 @@ Journal ReadJournal(const wchar_t* file, bool* readable) {
 int WriteJournal(const wchar_t* file, const std::wstring& part) {
     FILE* out = _wfopen(file, L"a");
     if (!out) return std::fprintf(stderr, "cannot write %ls\n", file), 1;
+    bool written = true;
     for (const auto& path : OwnTrees(part))
-        if (!Exists(path)) std::fprintf(out, "tree %ls\n", path.c_str());
+        if (!Exists(path)) written = std::fprintf(out, "tree %ls\n", path.c_str()) > 0 && written;
     if (part == L"e2e") {
         std::vector<std::wstring> ancestors = Ancestors();
         for (auto it = ancestors.rbegin(); it != ancestors.rend(); ++it)
-            if (!Exists(*it)) std::fprintf(out, "key %ls\n", it->c_str());
+            if (!Exists(*it)) written = std::fprintf(out, "key %ls\n", it->c_str()) > 0 && written;
     }
-    return std::fclose(out) == 0 ? 0 : 1;
+    return std::fclose(out) == 0 && written ? 0 : 1;
 }
 
 // A tree of the run's own, its keys' refusals given back first where a test left one.
