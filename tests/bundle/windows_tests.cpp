@@ -105,6 +105,23 @@ void Journal(const std::string& kind, const std::wstring& what) {
     }
 }
 
+// Takes back a line whose thing turned out not to be the run's to make.
+void Unjournal(const std::string& kind, const std::wstring& what) {
+    const std::string line = kind + " " + Narrow(what) + "\n";
+    std::string text = ReadText(JournalPath);
+    const size_t at = text.rfind(line);
+    if (at != std::string::npos) text.erase(at, line.size());
+    const std::wstring fresh = JournalPath + L".new";
+    FILE* out = _wfopen(fresh.c_str(), L"wb");
+    const bool saved = out && std::fputs(text.c_str(), out) >= 0 && std::fclose(out) == 0 &&
+                       MoveFileExW(fresh.c_str(), JournalPath.c_str(), MOVEFILE_REPLACE_EXISTING);
+    if (!saved) {
+        std::printf("cannot take %s back out of the journal: stopping\n", line.c_str());
+        std::exit(1);
+    }
+    written.erase(kind + " " + Narrow(what));
+}
+
 // A file the run writes, or a program it starts will: it must not be there already.
 bool Own(const std::wstring& path) {
     if (Exists(path)) return Check("not there before the run wrote it: " + Narrow(path), false), false;
@@ -127,7 +144,10 @@ bool MakeFolders(const std::wstring& path) {
             SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
             const bool made = CreateDirectoryW(folder.c_str(), &attributes);
             LocalFree(descriptor);
-            if (!made) return Check("made " + Narrow(folder), false, "it appeared meanwhile: not the run's"), false;
+            if (!made) {
+                if (GetLastError() == ERROR_ALREADY_EXISTS) Unjournal("folder", folder);
+                return Check("made " + Narrow(folder), false, "it appeared meanwhile, or could not be made"), false;
+            }
         }
         if (at == std::wstring::npos) return true;
     }
@@ -433,8 +453,19 @@ JournalLines ReadJournal() {
 // Puts back what the journal names: products uninstalled, keys and files deleted, folders removed
 // when empty. The journal goes only when nothing is left.
 bool Restore(const std::string& who) {
-    if (!Exists(Scratch)) MakeFolders(Scratch);  // the helpers' output goes there
+    if (!Exists(Scratch) && !MakeFolders(Scratch)) return false;  // the helpers' output goes there
     std::string left;
+    // Installed since under the same code by something else, such as the real product: then its
+    // keys are not the run's either, and nothing is put back.
+    for (const std::wstring& code : ReadJournal().products) {
+        const std::string name = Answer(Helper(L"msi_state.exe", code + L" name"));
+        if (name != "(none)" && name.rfind("Cleanup Test ", 0) != 0) left += "Windows Installer product " + Narrow(code) + ": " + name + "\n";
+    }
+    if (!left.empty()) {
+        Check(who + ": nothing else installed under the test products' codes", false,
+              left + "nothing was put back; the journal " + Narrow(JournalPath) + " stays");
+        return false;
+    }
     for (const std::wstring& code : ReadJournal().products) {
         if (MsiState(code.c_str()) != "unknown") Msiexec(L"/x " + code + L" /qn");
         const std::string state = MsiState(code.c_str());
@@ -545,14 +576,17 @@ int wmain(int argc, wchar_t* argv[]) {
     std::set<std::string> chosen;
     for (int i = 1; i < argc; ++i) chosen.insert(Narrow(argv[i]));
     Check("elevated", Elevated(), "run run-windows-tests.cmd from a prompt started with \"Run as administrator\"");
+    // Two runs would carry out each other's journal.
+    const HANDLE alone = CreateMutexW(nullptr, TRUE, L"Global\\CleanupBundleRun");
+    if (failed == 0) Check("no other run of the bundle at the same time", alone && GetLastError() != ERROR_ALREADY_EXISTS);
     if (failed == 0 && Exists(JournalPath)) {
         std::printf("an earlier run did not finish; its journal %s names what it made:\n", Narrow(JournalPath).c_str());
         if (!Restore("the earlier run")) Skip("everything", 1, "nothing more is run until the earlier run's clean-up is done");
     } else if (failed == 0 && Exists(Scratch)) {
         Check(Narrow(Scratch) + " is not there before the run", false, "it is not this bundle's: left as it is, nothing run");
     }
+    if (failed == 0 && skipped == 0 && !MakeFolders(Scratch)) Skip("everything", 1, "no scratch folder of its own");
     if (failed == 0 && skipped == 0) {
-        MakeFolders(Scratch);
         Journal("file", Scratch + L"\\keys-before.txt");
         const std::string scratchKey = Found(L"behaviour");
         if (!scratchKey.empty()) {
