@@ -402,14 +402,22 @@ void BehaviourTests() {
         Check("behaviour: the test program ran to its end", false, ran.out + ran.err + "exit status " + Hex(ran.status));
 }
 
-// What of a part's own the machine holds already: keys, products, folders; or why that cannot be told.
+// A helper that could not answer is a failure of its own, never only a reason to skip.
+bool Answered(const std::string& what, const Ran& ran) {
+    const bool ok = ran.status == 0 && ran.err.empty();
+    if (!ok) Check(what + " answered", false, Answer(ran));
+    return ok;
+}
+
+// What of a part's own the machine holds already; or why that cannot be told.
 std::string Found(const std::wstring& part) {
     const Ran keys = Helper(L"e2e_registry.exe", L"found " + part);
-    std::string found = keys.status == 0 && keys.err.empty() ? keys.out : "the registry helper: " + Answer(keys) + "\n";
+    std::string found = Answered("e2e_registry found " + Narrow(part), keys) ? keys.out : "(the registry could not be read)\n";
     if (part != L"e2e") return found;
     for (const wchar_t* code : {ProductCode, NeighbourCode}) {
-        const std::string state = MsiState(code);
-        if (state != "unknown") found += "Windows Installer product " + Narrow(code) + ": " + state + "\n";
+        const Ran state = Helper(L"msi_state.exe", code);
+        if (!Answered("msi_state " + Narrow(code), state)) found += "(Windows Installer could not be asked)\n";
+        else if (Trimmed(state.out) != "unknown") found += "Windows Installer product " + Narrow(code) + ": " + Trimmed(state.out) + "\n";
     }
     for (const std::wstring& folder : {OwnFolders[1], OwnFolders[2], OwnFolders[3], ProgramData + L"\\Morvanta"})
         if (Exists(folder)) found += Narrow(folder) + "\n";
@@ -544,7 +552,8 @@ void EndToEnd(const std::set<std::string>& chosen) {
     const std::string found = Found(L"e2e");
     if (!found.empty()) {
         Skip("end to end", static_cast<int>(std::size(Cases)),
-             "this machine already holds what the cases would write or remove, and nothing of it was touched:\n" +
+             "this machine holds, or could not be asked about, what the cases would write or remove; "
+             "nothing of it was touched:\n" +
                  found);
         return;
     }
