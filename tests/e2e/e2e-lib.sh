@@ -37,7 +37,11 @@ unset_program_data() { "$WINE_RUN" reg delete 'HKLM\Software\Microsoft\Windows N
 # Wine's own Windows Installer: a package of tests/e2e installed quietly, what the Installer API
 # says of a product, and where the package's one file was installed (empty when it is not).
 install_package() { "$WINE_RUN" msiexec /i "$(windows_path "$PACKAGES/$1.msi")" /qn; }
-msi_state() { "$WINE_RUN" "$MSI_STATE" "$1" | tr -d '\r'; }
+msi_state() { # its answer; when it failed or said nothing, its exit status instead
+  local answer status=0
+  answer=$("$WINE_RUN" "$MSI_STATE" "$1" | tr -d '\r') || status=$?
+  [ "$status" == 0 ] && [ -n "$answer" ] && echo "$answer" || echo "no answer from msi_state: exit status $status, stdout ${answer:-(empty)}"
+}
 installed_file() { find "$WINEPREFIX/drive_c" -path "*/Cleanup Test $1/payload.txt"; }
 
 # A seeded registry, default directories, fresh stand-ins with empty logs.
