@@ -463,9 +463,10 @@ JournalLines ReadJournal() {
 bool Restore(const std::string& who) {
     if (!Exists(Scratch) && !MakeFolders(Scratch)) return false;  // the helpers' output goes there
     std::string left;
+    const std::vector<std::wstring> products = ReadJournal().products;
     // Installed since under the same code by something else, such as the real product: then its
     // keys are not the run's either, and nothing is put back.
-    for (const std::wstring& code : ReadJournal().products) {
+    for (const std::wstring& code : products) {
         const std::string name = Answer(Helper(L"msi_state.exe", code + L" name"));
         if (name != "(none)" && name.rfind("Cleanup Test ", 0) != 0) left += "Windows Installer product " + Narrow(code) + ": " + name + "\n";
     }
@@ -474,7 +475,7 @@ bool Restore(const std::string& who) {
               left + "nothing was put back; the journal " + Narrow(JournalPath) + " stays");
         return false;
     }
-    for (const std::wstring& code : ReadJournal().products) {
+    for (const std::wstring& code : products) {
         if (MsiState(code.c_str()) != "unknown") Msiexec(L"/x " + code + L" /qn");
         const std::string state = MsiState(code.c_str());
         if (state != "unknown") left += "Windows Installer product " + Narrow(code) + ": " + state + "\n";
