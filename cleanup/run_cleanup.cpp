@@ -14,7 +14,10 @@ int RunCleanup() {
     // Without the system directory, nothing runs.
     if (EnterSystemDirectory()) {
         for (const char* bundleId : CleanupCatalogue::BundleIds) UninstallBundle(bundleId);
-        RemoveMsiProduct(CleanupCatalogue::MsiProductCode);
+        // The product is still installed: deleting its registration now would orphan it. The
+        // status tells a fleet tool to try again later.
+        if (RemoveMsiProduct(CleanupCatalogue::MsiProductCode) == ERROR_INSTALL_ALREADY_RUNNING)
+            return ERROR_INSTALL_ALREADY_RUNNING;
     }
     for (const WCHAR* keyPath : CleanupCatalogue::RegistryKeys) DeleteKeyTree(keyPath);
     return 0;

@@ -10,6 +10,8 @@ const char InstallerPath[] = "\\Morvanta\\MoQUAV\\V1\\Installer.exe";
 const char InstallerOptions[] = " -i uninstall --silent --trigger_point system -m ";
 const char ManifestDirectory[] = "\\Morvanta\\QUAV\\metadata\\";
 const char ManifestFile[] = "\\bundleManifest.xml";
+constexpr DWORD BusyRetryWait = 10 * 1000;
+constexpr ULONGLONG BusyRetryLimit = 5 * 60 * 1000;
 
 int RunInstaller(const char* programFiles, const char* programData, const char* bundleId) {
     // The installer takes the manifest path as one argument only when a blank in it is quoted.
@@ -47,11 +49,12 @@ int UninstallBundle(const char* bundleId) {
     return result;
 }
 
-void RemoveMsiProduct(LPCWSTR productCode) {
+int RemoveMsiProduct(LPCWSTR productCode) {
     const WCHAR start[] = L"msiexec /X";
-    const WCHAR end[] = L" /q";
+    // Without /norestart, a quiet removal that needs a restart restarts the machine by itself.
+    const WCHAR end[] = L" /q /norestart";
     const size_t length = wcslen(start) + wcslen(productCode) + wcslen(end);
-    if (length >= MsiCommandCapacity) return;
+    if (length >= MsiCommandCapacity) return -1;
 
     WCHAR wide[MsiCommandCapacity];
     wcscpy_s(wide, MsiCommandCapacity, start);
@@ -60,9 +63,15 @@ void RemoveMsiProduct(LPCWSTR productCode) {
 
     char narrow[NarrowMsiCommandCapacity];
     const int written = snprintf(narrow, sizeof narrow, "%ls", wide);
-    if (written < 0 || static_cast<size_t>(written) >= sizeof narrow) return;
+    if (written < 0 || static_cast<size_t>(written) >= sizeof narrow) return -1;
     // The system directory's own msiexec.exe, whatever PATH and PATHEXT say.
     char msiexec[MAX_PATH];
-    if (!SystemProgramPath("msiexec.exe", msiexec, sizeof msiexec)) return;
-    RunProgram(msiexec, narrow);
+    if (!SystemProgramPath("msiexec.exe", msiexec, sizeof msiexec)) return -1;
+    const ULONGLONG first = GetTickCount64();
+    for (;;) {
+        const int status = RunProgram(msiexec, narrow);
+        if (status != ERROR_INSTALL_ALREADY_RUNNING || GetTickCount64() - first + BusyRetryWait > BusyRetryLimit)
+            return status;
+        Sleep(BusyRetryWait);
+    }
 }

@@ -16,6 +16,8 @@ constexpr size_t NarrowMsiCommandCapacity = 255;
 // Nothing is run unless the whole command fits.
 int UninstallBundle(const char* bundleId);
 
-// Has the system directory's msiexec remove the product quietly. Nothing is run unless the
-// whole command fits.
-void RemoveMsiProduct(LPCWSTR productCode);
+// Has the system directory's msiexec remove the product quietly, never restarting the machine.
+// While msiexec answers that another installation is in progress, the same command runs again
+// every 10 s, for at most 5 minutes. Returns msiexec's last answer, or -1 when it was not run:
+// nothing is run unless the whole command fits.
+int RemoveMsiProduct(LPCWSTR productCode);

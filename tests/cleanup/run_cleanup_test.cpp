@@ -72,7 +72,7 @@ TEST_F(RunCleanupTest, WaitsThenUninstallsBothBundlesThenMsiThenDeletesEveryRowI
     ASSERT_EQ(sim::Commands().size(), 3u);
     EXPECT_THAT(sim::Commands()[0], HasSubstr("\\{5307B30C-C252-350A-9AC4-2187A2492C94}\\"));
     EXPECT_THAT(sim::Commands()[1], HasSubstr("\\{4A337600-F176-316C-BBE5-1D92826B6641}\\"));
-    EXPECT_EQ(sim::Commands()[2], "msiexec /X{4A4724E0-4100-0720-0000-C1F702640DB7} /q");
+    EXPECT_EQ(sim::Commands()[2], "msiexec /X{4A4724E0-4100-0720-0000-C1F702640DB7} /q /norestart");
     for (const auto& process : sim::Processes()) EXPECT_TRUE(process.waitedFor) << process.commandLine;
     EXPECT_THAT(registryCallsAtCommands_, ElementsAre(0u, 0u, 0u));
     EXPECT_EQ(RowsAttempted(), Catalogue());
@@ -93,6 +93,51 @@ TEST_F(RunCleanupTest, FailedOrSkippedCommandsChangeNothingAfterThem) {
     EXPECT_EQ(Run(), 0);
     EXPECT_THAT(sim::Commands(), ElementsAre(StartsWith("msiexec /X")));
     EXPECT_EQ(RowsAttempted(), Catalogue());
+}
+
+// Only "another installation is in progress" is waited out, 10 s at a time for at most 5 minutes
+// of the clock; still busy then, the product is still installed and no key may go.
+TEST_F(RunCleanupTest, BusyWindowsInstallerIsWaitedForAndNeverLeavesTheProductOrphaned) {
+    struct Case {
+        const char* what;
+        std::vector<DWORD> answers;  // the last one repeats
+        DWORD runTime;               // of each process, in ms
+        std::size_t runs;
+        int status;
+    };
+    const Case cases[] = {
+        {"busy twice, then removed", {1618, 1618, 0}, 0, 3, 0},
+        {"busy throughout", {1618}, 0, 31, 1618},
+        {"busy throughout, each answer taking 50 s", {1618}, 50000, 6, 1618},
+        {"removal failed", {1603}, 0, 1, 0},
+        {"product not installed", {1605}, 0, 1, 0},
+        {"removed, a restart needed", {3010}, 0, 1, 0},
+        {"busy, then a restart needed", {1618, 3010}, 0, 2, 0},
+    };
+    const std::string msiexec = "C:\\Windows\\system32\\msiexec.exe";
+    for (const Case& c : cases) {
+        SetUp();
+        sim::SetExitCodes(msiexec, c.answers);
+        sim::SetRunTime(c.runTime);
+        EXPECT_EQ(Run(), c.status) << c.what;
+        EXPECT_EQ(output_, WaitLine) << c.what;
+        // Each run starts 10 s after the one before it ended, with the same command.
+        std::vector<ULONGLONG> starts, expected;
+        for (const auto& process : sim::Processes()) {
+            if (process.application != msiexec) continue;
+            EXPECT_EQ(process.commandLine, "msiexec /X{4A4724E0-4100-0720-0000-C1F702640DB7} /q /norestart");
+            starts.push_back(process.startedAt);
+        }
+        for (std::size_t run = 0; run < c.runs; ++run) expected.push_back(starts.at(0) + run * (c.runTime + 10000));
+        EXPECT_EQ(starts, expected) << c.what;
+        EXPECT_THAT(sim::Violations(), IsEmpty()) << c.what;
+        if (c.status == 0) {
+            EXPECT_EQ(RowsAttempted(), Catalogue()) << c.what;
+        } else {
+            EXPECT_EQ(KeyCalls(), 0u) << c.what;
+            for (const WCHAR* key : CleanupCatalogue::RegistryKeys) EXPECT_TRUE(sim::KeyExists(key)) << c.what;
+        }
+    }
 }
 
 TEST_F(RunCleanupTest, RowThatCannotBeDeletedDoesNotStopTheRowsAfterIt) {

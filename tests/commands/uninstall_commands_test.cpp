@@ -142,28 +142,30 @@ TEST_F(UninstallBundleTest, CommandUpTo1023BytesRunsWholeAndLongerRunsNothing) {
 
 class RemoveMsiProductTest : public SimTest {};
 
-TEST_F(RemoveMsiProductTest, StartsTheSystemDirectorysMsiexecWithTheCodeRightAfterSlashX) {
-    RemoveMsiProduct(L"{4A4724E0-4100-0720-0000-C1F702640DB7}");
+TEST_F(RemoveMsiProductTest, StartsTheSystemDirectorysMsiexecQuietWithoutARestart) {
+    sim::SetExitCode(3010);
+    EXPECT_EQ(RemoveMsiProduct(L"{4A4724E0-4100-0720-0000-C1F702640DB7}"), 3010);
     ASSERT_EQ(sim::Processes().size(), 1u);
     EXPECT_EQ(sim::Processes()[0].application, "C:\\Windows\\system32\\msiexec.exe");
-    EXPECT_EQ(sim::Processes()[0].commandLine, "msiexec /X{4A4724E0-4100-0720-0000-C1F702640DB7} /q");
-    EXPECT_EQ(sim::Processes()[0].commandLine.size(), 51u);
+    EXPECT_EQ(sim::Processes()[0].commandLine, "msiexec /X{4A4724E0-4100-0720-0000-C1F702640DB7} /q /norestart");
+    EXPECT_EQ(sim::Processes()[0].commandLine.size(), 62u);
     EXPECT_TRUE(sim::Processes()[0].waitedFor);
 }
 
 TEST_F(RemoveMsiProductTest, CommandThatWouldBeCutRunsNothing) {
-    RemoveMsiProduct(std::wstring(254 - 13, L'c').c_str());
+    const std::size_t fixed = std::string("msiexec /X /q /norestart").size();
+    RemoveMsiProduct(std::wstring(254 - fixed, L'c').c_str());
     ASSERT_EQ(sim::Commands().size(), 1u);
     EXPECT_EQ(sim::Commands()[0].size(), 254u);
 
-    RemoveMsiProduct(std::wstring(255 - 13, L'c').c_str());
-    RemoveMsiProduct(std::wstring(2000, L'c').c_str());
+    EXPECT_EQ(RemoveMsiProduct(std::wstring(255 - fixed, L'c').c_str()), -1);
+    EXPECT_EQ(RemoveMsiProduct(std::wstring(2000, L'c').c_str()), -1);
     EXPECT_EQ(sim::Commands().size(), 1u);
 }
 
 TEST_F(RemoveMsiProductTest, WithoutTheSystemDirectoryNothingRuns) {
     sim::SetSystemDirectory(L"");
-    RemoveMsiProduct(L"{4A4724E0-4100-0720-0000-C1F702640DB7}");
+    EXPECT_EQ(RemoveMsiProduct(L"{4A4724E0-4100-0720-0000-C1F702640DB7}"), -1);
     sim::SetSystemDirectory(L"D:\\" + std::wstring(MAX_PATH - 14, L'w'));
     RemoveMsiProduct(L"{4A4724E0-4100-0720-0000-C1F702640DB7}");
     EXPECT_THAT(sim::Commands(), IsEmpty());

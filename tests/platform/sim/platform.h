@@ -16,6 +16,7 @@ using NTSTATUS = LONG;
 using UINT = unsigned int;
 using BOOL = int;
 using DWORD = std::uint32_t;
+using ULONGLONG = std::uint64_t;
 using LPDWORD = DWORD*;
 using REGSAM = DWORD;
 using WCHAR = wchar_t;
@@ -101,6 +102,7 @@ extern "C" char SimLocalMachine;
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_KEY_DELETED 1018L
+#define ERROR_INSTALL_ALREADY_RUNNING 1618L
 #define ERROR_UNSUPPORTED_TYPE 1630L
 
 #define STATUS_SUCCESS 0
@@ -135,6 +137,8 @@ BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATT
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL WINAPI GetExitCodeProcess(HANDLE process, LPDWORD status);
 BOOL WINAPI CloseHandle(HANDLE handle);
+ULONGLONG WINAPI GetTickCount64();
+void WINAPI Sleep(DWORD milliseconds);
 
 errno_t _dupenv_s(char** buffer, std::size_t* size, const char* name);
 errno_t strcat_s(char* destination, rsize_t capacity, const char* source);

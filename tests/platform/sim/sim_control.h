@@ -67,11 +67,20 @@ struct ProcessStart {
     std::string commandLine;
     std::wstring directory;
     bool inheritedHandles;
+    ULONGLONG startedAt;  // on the simulated clock
+    DWORD exitCode;
     bool waitedFor = false;
 };
 const std::vector<ProcessStart>& Processes();
 // Every started process ends with this exit status, once waited for; before, it is still active.
 void SetExitCode(DWORD status);
+// Each start of the program at this path ends with the next of these statuses instead; once
+// they run out, the last one repeats.
+void SetExitCodes(const std::string& application, std::vector<DWORD> statuses);
+// Every started process takes this long, on the simulated clock, until its end is waited for.
+void SetRunTime(DWORD milliseconds);
+// The clock GetTickCount64 reads, in milliseconds from Reset; only Sleep and processes advance it.
+ULONGLONG Now();
 void FailProcessStart();  // CreateProcessA answers FALSE
 void OnProcessStart(std::function<void(const char* commandLine)> observer);
 int OpenProcessHandleCount();

@@ -25,6 +25,9 @@ struct Runtime {
     std::map<std::string, errno_t> failingLookups;
     std::set<void*> liveCopies;
     DWORD exitCode = 0;
+    std::map<std::string, std::vector<DWORD>> exitCodes;  // per program, the next first
+    DWORD runTime = 0;
+    ULONGLONG clock = 0;
     bool failProcessStart = false;
     std::function<void(const char*)> onProcessStart;
     std::vector<sim::ProcessStart> processes;
@@ -101,6 +104,14 @@ int LiveEnvCopies() { return static_cast<int>(State().liveCopies.size()); }
 const std::vector<ProcessStart>& Processes() { return State().processes; }
 
 void SetExitCode(DWORD status) { State().exitCode = status; }
+
+void SetExitCodes(const std::string& application, std::vector<DWORD> statuses) {
+    State().exitCodes[application] = std::move(statuses);
+}
+
+void SetRunTime(DWORD milliseconds) { State().runTime = milliseconds; }
+
+ULONGLONG Now() { return State().clock; }
 
 void FailProcessStart() { State().failProcessStart = true; }
 
@@ -197,7 +208,14 @@ BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATT
         return FALSE;
     }
     if (State().failProcessStart) return FALSE;
-    State().processes.push_back({application, commandLine, State().currentDirectory, inheritHandles != 0});
+    DWORD exitCode = State().exitCode;
+    auto codes = State().exitCodes.find(application);
+    if (codes != State().exitCodes.end() && !codes->second.empty()) {
+        exitCode = codes->second.front();
+        if (codes->second.size() > 1) codes->second.erase(codes->second.begin());
+    }
+    State().processes.push_back(
+        {application, commandLine, State().currentDirectory, inheritHandles != 0, State().clock, exitCode});
     const std::size_t index = State().processes.size() - 1;
     const auto processHandle = State().nextHandle++;
     const auto threadHandle = State().nextHandle++;
@@ -220,6 +238,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
         sim::ReportViolation("WaitForSingleObject: only an endless wait on a process is modelled");
         return WAIT_FAILED;
     }
+    if (!State().processes[it->second].waitedFor) State().clock += State().runTime;
     State().processes[it->second].waitedFor = true;
     return WAIT_OBJECT_0;
 }
@@ -230,8 +249,15 @@ BOOL WINAPI GetExitCodeProcess(HANDLE handle, LPDWORD status) {
         sim::ReportViolation("GetExitCodeProcess: handle not open");
         return FALSE;
     }
-    *status = State().processes[it->second].waitedFor ? State().exitCode : STILL_ACTIVE;
+    *status = State().processes[it->second].waitedFor ? State().processes[it->second].exitCode : STILL_ACTIVE;
     return TRUE;
+}
+
+ULONGLONG WINAPI GetTickCount64() { return State().clock; }
+
+void WINAPI Sleep(DWORD milliseconds) {
+    if (milliseconds == INFINITE) sim::ReportViolation("Sleep: an endless sleep never returns");
+    else State().clock += milliseconds;
 }
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
