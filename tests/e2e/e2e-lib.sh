@@ -26,6 +26,7 @@ unix_path() { # C:\a\b -> $WINEPREFIX/drive_c/a/b
 
 installer_log() { echo "$(unix_path "$PROGRAM_FILES")/Morvanta/MoQUAV/V1/Installer.exe.args"; }
 msiexec_log() { echo "$(unix_path "$SYSTEM_DIR")/msiexec.exe.args"; }
+msiexec_answers() { echo "$(unix_path "$SYSTEM_DIR")/msiexec.exe.answers"; }  # its exit statuses in turn
 windows_path() { echo "Z:${1//\//\\}"; } # /a/b -> Z:\a\b
 
 # Where Wine takes ProgramFiles and ProgramData from in every new process.
@@ -53,7 +54,7 @@ arrange() {
   mkdir -p "$installer_dir"
   cp "$RECORDER" "$installer_dir/Installer.exe"
   cp "$RECORDER" "$(unix_path "$SYSTEM_DIR")/msiexec.exe"
-  rm -f "$(installer_log)" "$(msiexec_log)"
+  rm -f "$(installer_log)" "$(msiexec_log)" "$(msiexec_answers)"
   "$WINE_RUN" "$REGISTRY_TOOL" seed
 }
 
