@@ -27,6 +27,7 @@ const char WaitLine[] = "Please wait while product cleanup completes...\n";
 const char InstallerRan[] = "Installer.exe ran\n";
 const wchar_t ProductCode[] = L"{4A4724E0-4100-0720-0000-C1F702640DB7}";
 const wchar_t NeighbourCode[] = L"{6B0C9E21-3D4F-4A58-9B71-2C8E5F0A1D34}";
+const char Detected[] = "Product cleanup: none of the 26 registry keys exists";
 const char* const Bundles[] = {"{5307B30C-C252-350A-9AC4-2187A2492C94}", "{4A337600-F176-316C-BBE5-1D92826B6641}"};
 
 int passed = 0, failed = 0, skipped = 0;
@@ -70,6 +71,9 @@ const std::wstring Here = [] {
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     return Folder(self);
 }();
+// Wine's ntdll has this export, Windows' has not.
+const bool UnderWine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+const std::wstring Windows = Environment(L"SystemRoot");
 const std::wstring ProgramFiles = Environment(L"ProgramFiles");
 const std::wstring ProgramData = Environment(L"ProgramData");
 const std::wstring Scratch = Environment(L"SystemDrive") + L"\\CleanupBundleScratch";
@@ -342,6 +346,36 @@ void LongBranch() {
     Registry("long-branch: all 26 rows gone, the whole branch with them", L"check");
 }
 
+// detect.ps1 as a fleet tool runs it, from the native and from the 32-bit PowerShell: one line
+// only when no catalogue key exists in the 64-bit view, nothing otherwise, exit 0 either way.
+void ExpectDetection(const std::string& what, bool detected) {
+    for (const wchar_t* folder : {L"\\System32", L"\\SysWOW64"}) {
+        const Ran ran = Run(Windows + folder + L"\\WindowsPowerShell\\v1.0\\powershell.exe",
+                            L"-NoProfile -NonInteractive -ExecutionPolicy Bypass -File " + Quoted(Here + L"\\detect.ps1"));
+        Expect(what + ", detect.ps1 from " + Narrow(folder + 1), Answer(ran), detected ? Detected : "");
+    }
+}
+
+void Detection() {
+    Arrange("detect", L"seed");
+    ExpectDetection("detect: seeded", false);
+    ExpectRun("detect", RunCleanup(), AllRan);
+    ExpectDetection("detect: after the run", true);
+    // An uninstall entry exists only in the 64-bit view: a 32-bit reading would miss it.
+    Registry("detect: arranged, row 26 alone", L"seed-except 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22 23 24 25");
+    ExpectDetection("detect: row 26 alone", false);
+}
+
+// A 32-bit parent, as a 32-bit deployment agent is: Windows gives the 64-bit child the 64-bit
+// ProgramFiles, so the installer runs.
+void From32BitParent() {
+    Arrange("32-bit-parent", L"seed");
+    ExpectRun("32-bit-parent", Run(Windows + L"\\SysWOW64\\cmd.exe", L"/c \"" + Quoted(Here + L"\\cleanup.exe") + L"\""),
+              AllRan);
+    Expect("32-bit-parent: installer arguments, bundle 1 then 2", ReadText(Installer + L".args"), InstallerArguments());
+    Registry("32-bit-parent: all 26 rows gone, every neighbour intact", L"check");
+}
+
 // What the admin's unelevated session could set: a command processor, a PATHEXT and PATH that
 // find a batch msiexec first, and a programs folder of its own or a command inside ProgramData,
 // or both. Wine resets ProgramFiles in every process, so there it never reaches the run.
@@ -536,6 +570,7 @@ bool Elevated() {
 struct Case {
     const char* name;
     std::function<void()> run;
+    bool windowsOnly = false;  // not part of a run under Wine
 };
 
 const Case Cases[] = {
@@ -547,12 +582,20 @@ const Case Cases[] = {
     {"hostile-environment", [] { HostileEnvironment("hostile-environment", true, true); }},
     {"hostile-programfiles", [] { HostileEnvironment("hostile-programfiles", true, false); }},
     {"hostile-programdata", [] { HostileEnvironment("hostile-programdata", false, true); }},
+    // Wine has no PowerShell, and a 64-bit prefix here no 32-bit programs.
+    {"detect", Detection, true},
+    {"32-bit-parent", From32BitParent, true},
 };
+
+int CaseCount() {
+    return static_cast<int>(std::count_if(std::begin(Cases), std::end(Cases),
+                                          [](const Case& each) { return !(each.windowsOnly && UnderWine); }));
+}
 
 void EndToEnd(const std::set<std::string>& chosen) {
     const std::string found = Found(L"e2e");
     if (!found.empty()) {
-        Skip("end to end", static_cast<int>(std::size(Cases)),
+        Skip("end to end", CaseCount(),
              "this machine holds, or could not be asked about, what the cases would write or remove; "
              "nothing of it was touched:\n" +
                  found);
@@ -565,8 +608,9 @@ void EndToEnd(const std::set<std::string>& chosen) {
     }
     const Ran journaled = Helper(L"e2e_registry.exe", L"journal " + Quoted(JournalPath) + L" e2e");
     Check("end to end: what it may create recorded in the journal", journaled.status == 0, Answer(journaled));
-    if (journaled.status != 0) return Skip("end to end", static_cast<int>(std::size(Cases)), "nothing unrecorded is made");
+    if (journaled.status != 0) return Skip("end to end", CaseCount(), "nothing unrecorded is made");
     for (const Case& each : Cases) {
+        if (each.windowsOnly && UnderWine) continue;
         if (!chosen.empty() && !chosen.count(each.name)) {
             Skip(each.name, 1, "not chosen");
             continue;
@@ -585,6 +629,15 @@ int wmain(int argc, wchar_t* argv[]) {
     GetDesktopWindow();
     std::set<std::string> chosen;
     for (int i = 1; i < argc; ++i) chosen.insert(Narrow(argv[i]));
+    // Cases that are never part of this run, and so never counted.
+    if (UnderWine)
+        std::printf("not run here, Windows only: detect, 32-bit-parent (Wine has no PowerShell, and no 32-bit\n"
+                    "  programs in this 64-bit prefix)\n");
+    std::printf("not run here, Wine only: programfiles-unset, programdata-unset, programdata-blank, command-1023,\n"
+                "  command-1024, race-parent, race-grandparent, planted-start-folder, msi-uninstall-refused,\n"
+                "  msiexec-busy, msiexec-restart, msi-removal-restart (they put a recorder in place of the\n"
+                "  system directory's msiexec.exe, change the machine's folders, or install a package that\n"
+                "  asks for a restart)\n");
     Check("elevated", Elevated(), "run run-windows-tests.cmd from a prompt started with \"Run as administrator\"");
     // Two runs would carry out each other's journal.
     const HANDLE alone = CreateMutexW(nullptr, TRUE, L"Global\\CleanupBundleRun");
@@ -609,9 +662,6 @@ int wmain(int argc, wchar_t* argv[]) {
         const Ran resources = Helper(L"resource_check.exe", L"cleanup.exe");
         Check("cleanup.exe: version resource and manifest", resources.status == 0, resources.out + resources.err);
         EndToEnd(chosen);
-        std::printf("not run here, Wine only: programfiles-unset, programdata-unset, programdata-blank, command-1023,\n"
-                    "  command-1024, race-parent, race-grandparent, planted-start-folder, msi-uninstall-refused\n"
-                    "  (they put a recorder in place of the system directory's msiexec.exe or change the machine's folders)\n");
         Restore("afterwards");
     }
     std::printf("%d passed, %d failed", passed, failed);
