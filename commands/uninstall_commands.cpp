@@ -11,7 +11,7 @@ const char InstallerOptions[] = " -i uninstall --silent --trigger_point system -
 const char ManifestDirectory[] = "\\Morvanta\\QUAV\\metadata\\";
 const char ManifestFile[] = "\\bundleManifest.xml";
 constexpr DWORD BusyRetryWait = 10 * 1000;
-constexpr ULONGLONG BusyRetryLimit = 5 * 60 * 1000;
+constexpr ULONGLONG BusyRetryLimit = 5ULL * 60 * 1000;
 
 int RunInstaller(const char* programFiles, const char* programData, const char* bundleId) {
     // The installer takes the manifest path as one argument only when a blank in it is quoted.
