@@ -1,0 +1,362 @@
+// The end-to-end cases: cleanup.exe run against seeded registry trees, with a stand-in for the
+// maker's installer that records its arguments. Those that real Windows allows run anywhere; those
+// that need the machine's folders changed in HKLM or a recorder in place of the system's msiexec
+// run under Wine only, where the prefix is a throwaway.
+#include "bundle.h"
+
+#include <cstdio>
+
+namespace bundle {
+
+namespace {
+
+const char InstallerRan[] = "Installer.exe ran\n";
+const char MsiexecRan[] = "msiexec.exe ran\n";
+const std::string AllRan = std::string(WaitLine) + InstallerRan + InstallerRan;
+// The stand-in's records: its arguments, and whether the product was still installed each time.
+const wchar_t* const Records[] = {L".args", L".product"};
+
+std::wstring InstallerIn(const std::wstring& programFiles) { return programFiles + L"\\Morvanta\\MoQUAV\\V1\\Installer.exe"; }
+std::wstring Installer() { return InstallerIn(ProgramFiles); }
+
+std::string InstallerArguments(const std::wstring& programData = ProgramData) {
+    std::string all;
+    for (const char* bundle : Bundles)
+        all += "-i\nuninstall\n--silent\n--trigger_point\nsystem\n-m\n" + Narrow(programData) +
+               "\\Morvanta\\QUAV\\metadata\\" + bundle + "\\bundleManifest.xml\n--\n";
+    return all;
+}
+
+std::string MsiexecArguments(int runs) {
+    std::string all;
+    for (int run = 0; run < runs; ++run) all += "/X" + Narrow(ProductCode) + "\n/q\n/norestart\n--\n";
+    return all;
+}
+
+// A seeded registry (or cleared, for Windows Installer) and a fresh stand-in for the installer.
+void Arrange(const std::string& name, const std::wstring& seed, const std::wstring& programFiles = ProgramFiles) {
+    const std::wstring installer = InstallerIn(programFiles);
+    MakeFolders(Folder(installer));
+    if (!Exists(installer)) CopyOwn(Here + L"\\record_args.exe", installer);
+    for (const wchar_t* suffix : Records) {
+        Journal("file", installer + suffix);
+        DeleteFileW((installer + suffix).c_str());
+    }
+    Registry(name + ": arranged (e2e_registry " + Narrow(seed) + ")", seed);
+}
+
+// cleanup.exe with ignored arguments, or started by launch.exe with its options.
+Ran RunCleanup(const std::wstring& launch = L"", const std::wstring& directory = L"") {
+    const std::wstring cleanup = Here + L"\\cleanup.exe";
+    return launch.empty() ? Run(cleanup, L"--ignored \"two words\"", directory)
+                          : Run(Here + L"\\launch.exe", launch + L" " + Quoted(cleanup), directory);
+}
+
+void ExpectRun(const std::string& name, const Ran& run, const std::string& output) {
+    Expect(name + ": exit status", std::to_string(run.status), "0");
+    Expect(name + ": output, the wait line first", run.out, output);
+    Expect(name + ": nothing on stderr", run.err, "");
+}
+
+void Normal() {
+    Arrange("normal", L"seed");
+    ExpectRun("normal", RunCleanup(), AllRan);
+    Expect("normal: installer arguments, bundle 1 then 2", ReadText(Installer() + L".args"), InstallerArguments());
+    Registry("normal: all 26 rows gone, every neighbour intact", L"check");
+}
+
+void MsiRemoved() {
+    Arrange("msi-removed", L"clear");
+    Msiexec(L"/i " + Quoted(Here + L"\\Neighbour.msi") + L" /qn");
+    Msiexec(L"/i " + Quoted(Here + L"\\Product.msi") + L" /qn");
+    Expect("msi-removed: Windows Installer knows the product", MsiState(ProductCode), "installed");
+    Expect("msi-removed: the rows it wrote", Answer(Helper(L"e2e_registry.exe", L"present")), "3 4 5 6 7 10 21");
+    ExpectRun("msi-removed", RunCleanup(), AllRan);
+    // The stand-in notes, each time it runs, whether the product was still installed then.
+    Expect("msi-removed: both installer runs came before msiexec removed the product", ReadText(Installer() + L".product"),
+           "installed\ninstalled\n");
+    Expect("msi-removed: Windows Installer no longer knows it", MsiState(ProductCode), "unknown");
+    Check("msi-removed: its file removed by msiexec /X", !Exists(ProductFolders[0] + L"\\payload.txt"));
+    Expect("msi-removed: no row left", Answer(Helper(L"e2e_registry.exe", L"present")), "");
+    Expect("msi-removed: the neighbour product still installed", MsiState(NeighbourCode), "installed");
+    Msiexec(std::wstring(L"/x ") + NeighbourCode + L" /qn");
+}
+
+void Links() {
+    Arrange("links", L"seed");
+    Registry("links: arranged (e2e_registry links)", L"links");
+    ExpectRun("links", RunCleanup(), AllRan);
+    Registry("links: the links and rows gone, every neighbour intact", L"check");
+    Registry("links: every key they pointed to intact", L"victims");
+}
+
+void DeniedSubkey() {
+    Arrange("denied-subkey", L"seed");
+    Registry("denied-subkey: arranged (e2e_registry deny 5)", L"deny 5");
+    ExpectRun("denied-subkey", RunCleanup(), AllRan + "Error opening key.\n");
+    Registry("denied-subkey: row 5 stays, the others gone", L"check 5");
+}
+
+void LongBranch() {
+    Arrange("long-branch", L"seed");
+    const Ran branch = Helper(L"e2e_registry.exe", L"branch 18");
+    std::printf("     %s\n", Trimmed(branch.out).c_str());
+    Check("long-branch: arranged, at least 500 levels below HKLM", branch.status == 0, Answer(branch));
+    ExpectRun("long-branch", RunCleanup(), AllRan);
+    Registry("long-branch: all 26 rows gone, the whole branch with them", L"check");
+}
+
+// A session's programs folder as a 64-bit process has it. Wine gives a 64-bit process the ProgramFiles
+// that its ProgramW6432 names, as Windows does when a 32-bit process starts a 64-bit one.
+std::wstring SessionProgramFiles(const std::wstring& folder) {
+    return L"--set " + Quoted(L"ProgramFiles=" + folder) + L" --set " + Quoted(L"ProgramW6432=" + folder);
+}
+
+// What the admin's unelevated session could set: a command processor, a PATHEXT and PATH that
+// find a batch msiexec first, and a programs folder of its own or a command inside ProgramData,
+// or both.
+void HostileEnvironment(const std::string& name, bool programFiles, bool programData) {
+    const std::wstring planted = Scratch + L"\\Planted", injected = Scratch + L"\\injected.txt";
+    const std::wstring plantedInstaller = InstallerIn(planted);
+    const std::wstring traces[] = {planted + L"\\evil.exe.args", planted + L"\\evil.exe.product",
+                                   plantedInstaller + L".args", plantedInstaller + L".product",
+                                   planted + L"\\msiexec.bat.ran", planted + L"\\msiexec.cmd.ran", injected};
+    Arrange(name, L"seed");
+    if (!Exists(planted)) {
+        MakeFolders(Folder(plantedInstaller));
+        CopyOwn(Here + L"\\record_args.exe", planted + L"\\evil.exe");
+        CopyOwn(Here + L"\\record_args.exe", plantedInstaller);
+        for (const wchar_t* name : {L"msiexec.bat", L"msiexec.cmd"})
+            WriteText(planted + L"\\" + name, "@echo off\r\necho ran>\"%~dp0" + Narrow(name) + ".ran\"\r\n");
+    }
+    for (const std::wstring& trace : traces) Journal("file", trace);
+    std::wstring settings = L"--set \"COMSPEC=" + planted + L"\\evil.exe\" --set PATHEXT=.BAT;.CMD --set \"PATH=" +
+                            planted + L";%PATH%\"";
+    if (programFiles) settings += L" " + SessionProgramFiles(planted);
+    if (programData) settings += L" --set \"ProgramData=C:\\PD&echo INJECTED>" + injected + L"&rem \"";
+    const Ran run = RunCleanup(settings);
+    Expect(name + ": exit status", std::to_string(run.status), "0");
+    Check(name + ": output, the wait line first", run.out.rfind(WaitLine, 0) == 0, run.out);
+    Expect(name + ": nothing on stderr", run.err, "");
+    std::string ran;
+    for (const std::wstring& trace : traces)
+        if (trace != injected && Exists(trace)) ran += Narrow(trace.substr(planted.size())) + " ";
+    Expect(name + ": nothing planted ran", ran, "");
+    Check(name + ": no value run as a command", !Exists(injected));
+    Check(name + ": the installer not run", !Exists(Installer() + L".args"));
+    Registry(name + ": all 26 rows gone", L"check");
+    for (const std::wstring& trace : traces) DeleteFileW(trace.c_str());
+}
+
+// detect.ps1 as a fleet tool runs it, from the native and from the 32-bit PowerShell: one line
+// only when no catalogue key exists in the 64-bit view, nothing otherwise, exit 0 either way.
+void ExpectDetection(const std::string& what, bool detected) {
+    for (const wchar_t* folder : {L"\\System32", L"\\SysWOW64"}) {
+        const Ran ran = Run(Windows + folder + L"\\WindowsPowerShell\\v1.0\\powershell.exe",
+                            L"-NoProfile -NonInteractive -ExecutionPolicy Bypass -File " + Quoted(Here + L"\\detect.ps1"));
+        Expect(what + ", detect.ps1 from " + Narrow(folder + 1), Answer(ran),
+               detected ? "Product cleanup: none of the 26 registry keys exists" : "");
+    }
+}
+
+void Detection() {
+    Arrange("detect", L"seed");
+    ExpectDetection("detect: seeded", false);
+    ExpectRun("detect", RunCleanup(), AllRan);
+    ExpectDetection("detect: after the run", true);
+    // An uninstall entry exists only in the 64-bit view: a 32-bit reading would miss it.
+    Registry("detect: arranged, row 26 alone", L"seed-except 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22 23 24 25");
+    ExpectDetection("detect: row 26 alone", false);
+}
+
+// A 32-bit parent, as a 32-bit deployment agent is: Windows gives the 64-bit child the 64-bit
+// ProgramFiles, so the installer runs.
+void From32BitParent() {
+    Arrange("32-bit-parent", L"seed");
+    ExpectRun("32-bit-parent", Run(Windows + L"\\SysWOW64\\cmd.exe", L"/c \"" + Quoted(Here + L"\\cleanup.exe") + L"\""),
+              AllRan);
+    Expect("32-bit-parent: installer arguments, bundle 1 then 2", ReadText(Installer() + L".args"), InstallerArguments());
+    Registry("32-bit-parent: all 26 rows gone, every neighbour intact", L"check");
+}
+
+// Under Wine: a seeded registry, the installer stand-in, and the recorder as the system's msiexec,
+// which Wine is told to load instead of its own while the run goes (a WINEDLLOVERRIDES in the
+// environment would be Wine's to read, never a Windows parent's to pass on).
+void ArrangeWithStandIn(const std::string& name, const std::wstring& programFiles = ProgramFiles) {
+    Arrange(name, L"seed", programFiles);
+    ReplaceSystemMsiexec();
+}
+
+Ran RunWithStandIn(const std::wstring& launch = L"", const std::wstring& directory = L"") {
+    SetPrefixValue(MsiexecLoadOrder, L"native");
+    const Ran run = RunCleanup(launch, directory);
+    PutBackPrefixValue(MsiexecLoadOrder);
+    return run;
+}
+
+std::wstring SetEnvironment(const wchar_t* name, const std::wstring& value) {
+    return L"--set " + Quoted(std::wstring(name) + L"=" + value);
+}
+
+// Without the machine's value, the run cannot tell a session's programs folder, holding an
+// installer of its own, from the machine's.
+void FolderUnset(const std::string& name, const PrefixValue& unset) {
+    const std::wstring planted = Scratch + L"\\Planted Programs", plantedInstaller = InstallerIn(planted);
+    ArrangeWithStandIn(name);
+    MakeFolders(Folder(plantedInstaller));
+    if (!Exists(plantedInstaller)) CopyOwn(Here + L"\\record_args.exe", plantedInstaller);
+    for (const wchar_t* suffix : Records) {
+        Journal("file", plantedInstaller + suffix);
+        DeleteFileW((plantedInstaller + suffix).c_str());
+    }
+    SetPrefixValue(unset, nullptr);
+    ExpectRun(name, RunWithStandIn(SessionProgramFiles(planted)), WaitLine + std::string(MsiexecRan));
+    Check(name + ": the installer not run", !Exists(Installer() + L".args"));
+    Check(name + ": the session's installer not run", !Exists(plantedInstaller + L".args"));
+    Expect(name + ": msiexec's command line", ReadText(SystemMsiexec + L".args"), MsiexecArguments(1));
+    Registry(name + ": all 26 rows gone, every neighbour intact", L"check");
+}
+
+// The machine's ProgramData with a blank, its ProgramFiles with blanks and parentheses; the run's
+// environment names both as Windows would set them (Wine, started before the change, would not).
+void ProgramDataBlank() {
+    const std::string name = "programdata-blank";
+    const std::wstring programFiles = Scratch + L"\\Program Files (x86 e2e) Test", programData = Scratch + L"\\Program Data";
+    SetPrefixValue(ProgramFilesDir, programFiles.c_str());
+    SetPrefixValue(ProfileProgramData, programData.c_str());
+    ArrangeWithStandIn(name, programFiles);
+    ExpectRun(name,
+              RunWithStandIn(SessionProgramFiles(programFiles) + L" " + SetEnvironment(L"ProgramData", programData)),
+              AllRan + MsiexecRan);
+    Expect(name + ": installer arguments, the manifest path one argument", ReadText(InstallerIn(programFiles) + L".args"),
+           InstallerArguments(programData));
+    Registry(name + ": all 26 rows gone, every neighbour intact", L"check");
+}
+
+// A ProgramData that makes the installer command exactly `length` bytes, counted with the second
+// pair of quotes of the command processor's form: 1023 runs whole, 1024 not at all.
+void CommandLength(const std::string& name, size_t length) {
+    const size_t fixed = 2 + ProgramFiles.size() + std::wstring(L"\\Morvanta\\MoQUAV\\V1\\Installer.exe\"\"").size() +
+                         std::string(" -i uninstall --silent --trigger_point system -m ").size() + 38 +
+                         std::string("\\Morvanta\\QUAV\\metadata\\\\bundleManifest.xml").size();
+    const std::wstring programData = L"C:\\" + std::wstring(length - fixed - 3, L'D');
+    SetPrefixValue(ProfileProgramData, programData.c_str());
+    ArrangeWithStandIn(name);
+    const Ran run = RunWithStandIn(SetEnvironment(L"ProgramData", programData));
+    if (length == 1023) {
+        ExpectRun(name, run, AllRan + MsiexecRan);
+        Expect(name + ": installer arguments, whole", ReadText(Installer() + L".args"), InstallerArguments(programData));
+    } else {
+        ExpectRun(name, run, WaitLine + std::string(MsiexecRan));
+        Check(name + ": the installer not run", !Exists(Installer() + L".args"));
+    }
+    Expect(name + ": msiexec's command line", ReadText(SystemMsiexec + L".args"), MsiexecArguments(1));
+    Registry(name + ": all 26 rows gone, every neighbour intact", L"check");
+}
+
+// Started from a downloads folder holding look-alikes of everything a command processor would
+// find, with COMSPEC and without it.
+void PlantedStartFolder() {
+    const std::wstring downloads = Scratch + L"\\Downloads";
+    std::vector<std::wstring> traces;
+    MakeFolders(downloads);
+    for (const wchar_t* name : {L"msiexec.exe", L"msiexec.com", L"cmd.exe"}) {
+        const std::wstring planted = downloads + L"\\" + name;
+        if (!Exists(planted)) CopyOwn(Here + L"\\record_args.exe", planted);
+        for (const wchar_t* suffix : Records) traces.push_back(planted + suffix);
+    }
+    for (const wchar_t* name : {L"msiexec.bat", L"msiexec.cmd"}) {
+        const std::wstring planted = downloads + L"\\" + name;
+        if (!Exists(planted)) WriteText(planted, "@echo off\r\necho ran>\"%~dp0" + Narrow(name) + ".ran\"\r\n");
+        traces.push_back(planted + L".ran");
+    }
+    for (const std::wstring& trace : traces) Journal("file", trace);
+    for (const wchar_t* launch : {L"", L"--without-comspec"}) {
+        const std::string name = std::string("planted-start-folder, ") + (*launch ? "without" : "with") + " COMSPEC";
+        ArrangeWithStandIn(name);
+        ExpectRun(name, RunWithStandIn(launch, downloads), AllRan + MsiexecRan);
+        std::string ran;
+        for (const std::wstring& trace : traces)
+            if (Exists(trace)) ran += Narrow(trace.substr(downloads.size() + 1)) + " ";
+        Expect(name + ": nothing planted ran", ran, "");
+        Expect(name + ": the system directory's msiexec, once", ReadText(SystemMsiexec + L".args"), MsiexecArguments(1));
+        Registry(name + ": all 26 rows gone, every neighbour intact", L"check");
+    }
+}
+
+// The stand-in answers as a Windows Installer busy with another installation, or as a removal
+// that needs a restart, in turn.
+void MsiexecAnswers(const std::string& name, const std::string& answers, int runs) {
+    ArrangeWithStandIn(name);
+    WriteText(SystemMsiexec + L".answers", answers);
+    const ULONGLONG started = GetTickCount64();
+    const Ran run = RunWithStandIn();
+    const ULONGLONG waited = GetTickCount64() - started;
+    std::string output = AllRan;
+    for (int each = 0; each < runs; ++each) output += MsiexecRan;
+    ExpectRun(name, run, output);
+    Expect(name + ": msiexec's command line, each run", ReadText(SystemMsiexec + L".args"), MsiexecArguments(runs));
+    if (runs > 1)
+        Check(name + ": 10 s waited after each busy answer", waited >= 10000ULL * (runs - 1), std::to_string(waited) + " ms");
+    Registry(name + ": all 26 rows gone, every neighbour intact", L"check");
+}
+
+// Wine's own msiexec with a package that refuses its removal, or asks for a restart after it.
+void RealRemoval(const std::string& name, const wchar_t* package, DWORD alone) {
+    const std::wstring installed = (alone == ERROR_INSTALL_FAILURE ? ProductFolders[2] : ProductFolders[3]) + L"\\payload.txt";
+    Arrange(name, L"clear");
+    Msiexec(L"/i " + Quoted(Here + L"\\" + package) + L" /qn");
+    Expect(name + ": msiexec /X alone answers", std::to_string(Msiexec(std::wstring(L"/X") + ProductCode + L" /q /norestart")),
+           std::to_string(alone));
+    if (alone != ERROR_INSTALL_FAILURE) Msiexec(L"/i " + Quoted(Here + L"\\" + package) + L" /qn");
+    Expect(name + ": Windows Installer knows the product", MsiState(ProductCode), "installed");
+    ExpectRun(name, RunCleanup(), AllRan);
+    Expect(name + ": Windows Installer no longer knows it", MsiState(ProductCode), "unknown");
+    Expect(name + ": no row left", Answer(Helper(L"e2e_registry.exe", L"present")), "");
+    // The program removes registrations, not files: what msiexec refused to remove stays.
+    Check(name + (alone == ERROR_INSTALL_FAILURE ? ": its file stays" : ": its file removed"),
+          Exists(installed) == (alone == ERROR_INSTALL_FAILURE));
+}
+
+// A Wine-only case leaves the machine's folders and msiexec as it found them for the next one.
+std::function<void()> Wine(std::function<void()> run) {
+    return [run] {
+        run();
+        PutBackSystemMsiexec();
+        PutBackPrefixValues();
+    };
+}
+
+}  // namespace
+
+const std::vector<Case> Cases = {
+    {"normal", Normal},
+    {"msi-removed", MsiRemoved},
+    {"links", Links},
+    {"denied-subkey", DeniedSubkey},
+    {"long-branch", LongBranch},
+    {"hostile-environment", [] { HostileEnvironment("hostile-environment", true, true); }},
+    {"hostile-programfiles", [] { HostileEnvironment("hostile-programfiles", true, false); }},
+    {"hostile-programdata", [] { HostileEnvironment("hostile-programdata", false, true); }},
+    // Wine has no PowerShell, and a 64-bit prefix here no 32-bit programs.
+    {"detect", Detection, Case::WindowsOnly},
+    {"32-bit-parent", From32BitParent, Case::WindowsOnly},
+    {"programfiles-unset", Wine([] { FolderUnset("programfiles-unset", ProgramFilesDir); }), Case::WineOnly},
+    {"programdata-unset", Wine([] { FolderUnset("programdata-unset", ProfileProgramData); }), Case::WineOnly},
+    {"programdata-blank", Wine(ProgramDataBlank), Case::WineOnly},
+    {"command-1023", Wine([] { CommandLength("command-1023", 1023); }), Case::WineOnly},
+    {"command-1024", Wine([] { CommandLength("command-1024", 1024); }), Case::WineOnly},
+    {"planted-start-folder", Wine(PlantedStartFolder), Case::WineOnly},
+    {"msiexec-busy", Wine([] { MsiexecAnswers("msiexec-busy", "1618\n1618\n0\n", 3); }), Case::WineOnly},
+    {"msiexec-restart", Wine([] { MsiexecAnswers("msiexec-restart", "3010\n", 1); }), Case::WineOnly},
+    {"msi-uninstall-refused", [] { RealRemoval("msi-uninstall-refused", L"Refusing.msi", ERROR_INSTALL_FAILURE); },
+     Case::WineOnly},
+    {"msi-removal-restart", [] { RealRemoval("msi-removal-restart", L"Restarting.msi", ERROR_SUCCESS_REBOOT_REQUIRED); },
+     Case::WineOnly},
+};
+
+bool RunsHere(const Case& each) {
+    return each.where == Case::Anywhere || (each.where == Case::WineOnly) == UnderWine;
+}
+
+}  // namespace bundle

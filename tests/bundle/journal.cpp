@@ -1,0 +1,360 @@
+// The journal of what a run makes or changes, written before each change, and the restore that
+// carries it out, this run's or an interrupted one's.
+#include "bundle.h"
+
+#include <sddl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <sstream>
+
+namespace bundle {
+
+namespace {
+
+std::set<std::string> written;  // lines in the journal now
+
+std::string Line(const std::string& kind, const std::wstring& what) { return kind + " " + Narrow(what); }
+
+// Takes back a line whose thing turned out not to be the run's to make.
+void Unjournal(const std::string& kind, const std::wstring& what) {
+    const std::string line = Line(kind, what) + "\n";
+    std::string text = ReadText(JournalPath);
+    const size_t at = text.rfind(line);
+    if (at != std::string::npos) text.erase(at, line.size());
+    const std::wstring fresh = JournalPath + L".new";
+    FILE* out = _wfopen(fresh.c_str(), L"wb");
+    const bool saved = out && std::fputs(text.c_str(), out) >= 0 && std::fclose(out) == 0 &&
+                       MoveFileExW(fresh.c_str(), JournalPath.c_str(), MOVEFILE_REPLACE_EXISTING);
+    if (!saved) {
+        std::printf("cannot take %s back out of the journal: stopping\n", line.c_str());
+        std::exit(1);
+    }
+    written.erase(Line(kind, what));
+}
+
+// A machine value as Windows keeps it: its type and bytes, or absent.
+struct Value {
+    bool absent = true;
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+};
+
+std::wstring ValueName(const PrefixValue& value) {
+    return std::wstring(value.root == HKEY_CURRENT_USER ? L"HKCU\\" : L"HKLM\\") + value.key + L"|" + value.name;
+}
+
+bool ReadValue(const PrefixValue& value, Value& read) {
+    HKEY key;
+    read = Value{};
+    if (RegOpenKeyExW(value.root, value.key, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+    DWORD type = 0, size = 0;
+    LONG status = RegQueryValueExW(key, value.name, nullptr, &type, nullptr, &size);
+    if (status == ERROR_SUCCESS) {
+        read = {false, type, std::vector<BYTE>(size)};
+        status = RegQueryValueExW(key, value.name, nullptr, &type, read.data.data(), &size);
+    }
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS || (status == ERROR_FILE_NOT_FOUND && read.absent);
+}
+
+// Never creates the key: putting back a value must leave nothing else behind.
+bool WriteValue(const PrefixValue& value, const Value& put) {
+    HKEY key;
+    if (RegOpenKeyExW(value.root, value.key, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return false;
+    LONG status = put.absent ? RegDeleteValueW(key, value.name)
+                             : RegSetValueExW(key, value.name, 0, put.type, put.data.data(), static_cast<DWORD>(put.data.size()));
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS || (put.absent && status == ERROR_FILE_NOT_FOUND);
+}
+
+// "KEY|NAME|absent" or "KEY|NAME|TYPE|HEX".
+std::wstring Encoded(const PrefixValue& value, const Value& saved) {
+    std::wstring text = ValueName(value) + L"|";
+    if (saved.absent) return text + L"absent";
+    text += std::to_wstring(saved.type) + L"|";
+    for (BYTE byte : saved.data) {
+        wchar_t hex[3];
+        std::swprintf(hex, 3, L"%02x", byte);
+        text += hex;
+    }
+    return text;
+}
+
+const PrefixValue* Known(const std::wstring& name) {
+    for (const PrefixValue* value : {&ProgramFilesDir, &ProfileProgramData, &MsiexecLoadOrder})
+        if (_wcsicmp(ValueName(*value).c_str(), name.c_str()) == 0) return value;
+    return nullptr;
+}
+
+bool Decoded(const std::wstring& text, const PrefixValue*& value, Value& saved) {
+    const size_t second = text.find(L'|', text.find(L'|') + 1);
+    if (second == std::wstring::npos || !(value = Known(text.substr(0, second)))) return false;
+    const std::wstring rest = text.substr(second + 1);
+    saved = Value{};
+    if (rest == L"absent") return true;
+    const size_t bar = rest.find(L'|');
+    if (bar == std::wstring::npos || (rest.size() - bar - 1) % 2) return false;
+    saved.absent = false;
+    saved.type = std::wcstoul(rest.c_str(), nullptr, 10);
+    for (size_t at = bar + 1; at < rest.size(); at += 2)
+        saved.data.push_back(static_cast<BYTE>(std::wcstoul(rest.substr(at, 2).c_str(), nullptr, 16)));
+    return true;
+}
+
+std::map<std::wstring, Value> originals;  // the machine values this run changed, as they were
+
+const std::wstring SavedMsiexec = Scratch + L"\\msiexec.exe.original";
+const wchar_t* const StandInRecords[] = {L".args", L".product", L".answers"};
+
+// Whether a journal line names a file or folder of the run's own, and so may be removed.
+bool OwnPath(const std::wstring& path) {
+    if (path.find(L"\\..") != std::wstring::npos || path.find(L'/') != std::wstring::npos) return false;
+    for (const wchar_t* record : StandInRecords)
+        if (UnderWine && _wcsicmp(path.c_str(), (SystemMsiexec + record).c_str()) == 0) return true;
+    std::vector<std::wstring> folders = {Scratch, ProgramFiles + L"\\Morvanta"};
+    folders.insert(folders.end(), std::begin(ProductFolders), std::end(ProductFolders));
+    for (const std::wstring& folder : folders) {
+        const bool inside = path.size() > folder.size() && path[folder.size()] == L'\\';
+        if (_wcsnicmp(path.c_str(), folder.c_str(), folder.size()) == 0 && (path.size() == folder.size() || inside))
+            return true;
+    }
+    return false;
+}
+
+struct JournalLines {
+    std::vector<std::wstring> products, files, folders, values, replaced;
+    bool own = true;  // every line names something of the run's own
+};
+
+JournalLines ReadJournal(bool report = true) {
+    JournalLines journal;
+    std::string text = ReadText(JournalPath);
+    // A last line cut short by an interruption names what was not made yet.
+    if (!text.empty() && text.back() != '\n') text.erase(text.rfind('\n') + 1);
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t blank = line.find(' ');
+        const std::string kind = line.substr(0, blank);
+        std::wstring what(line.size(), L'\0');
+        what.resize(MultiByteToWideChar(CP_ACP, 0, line.c_str() + blank + 1, -1, what.data(),
+                                        static_cast<int>(what.size())));
+        if (!what.empty()) what.pop_back();
+        const PrefixValue* value = nullptr;
+        Value saved;
+        if (kind == "product" && (what == ProductCode || what == NeighbourCode)) journal.products.push_back(what);
+        else if (kind == "file" && OwnPath(what)) journal.files.push_back(what);
+        else if (kind == "folder" && OwnPath(what)) journal.folders.push_back(what);
+        else if (kind == "value" && UnderWine && Decoded(what, value, saved)) journal.values.push_back(what);
+        else if (kind == "replaced" && UnderWine && _wcsicmp(what.c_str(), SystemMsiexec.c_str()) == 0)
+            journal.replaced.push_back(what);
+        else if (kind != "tree" && kind != "key" && (journal.own = false, report))
+            std::printf("     not the run's own: %s\n", line.c_str());
+    }
+    return journal;
+}
+
+}  // namespace
+
+const PrefixValue ProgramFilesDir = {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", L"ProgramFilesDir"};
+const PrefixValue ProfileProgramData = {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList",
+                                        L"ProgramData"};
+// Wine runs its own msiexec.exe, whatever file stands in the system directory, unless told otherwise.
+const PrefixValue MsiexecLoadOrder = {HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", L"msiexec.exe"};
+const std::wstring SystemMsiexec = SystemDirectory + L"\\msiexec.exe";
+
+void Journal(const std::string& kind, const std::wstring& what) {
+    if (!written.insert(Line(kind, what)).second) return;
+    FILE* out = _wfopen(JournalPath.c_str(), L"ab");
+    if (!out || std::fprintf(out, "%s\n", Line(kind, what).c_str()) < 0 || std::fclose(out) != 0) {
+        std::printf("cannot write the journal %s: stopping before any change it would not record\n",
+                    Narrow(JournalPath).c_str());
+        std::exit(1);
+    }
+}
+
+void ForgetJournal() { written.clear(); }
+
+bool Own(const std::wstring& path) {
+    if (Exists(path)) return Check("not there before the run wrote it: " + Narrow(path), false), false;
+    Journal("file", path);
+    return true;
+}
+
+bool MakeFolders(const std::wstring& path) {
+    for (size_t at = path.find(L'\\', 3);; at = path.find(L'\\', at + 1)) {
+        const std::wstring folder = path.substr(0, at);
+        if (!Exists(folder)) {
+            Journal("folder", folder);
+            // Only administrators and the system may write in what the run makes: a user's own
+            // file there could stand in for a helper's answer or a planted program.
+            PSECURITY_DESCRIPTOR descriptor = nullptr;
+            if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)",
+                                                                      SDDL_REVISION_1, &descriptor, nullptr))
+                return false;
+            SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+            const bool made = CreateDirectoryW(folder.c_str(), &attributes);
+            LocalFree(descriptor);
+            if (!made) {
+                if (GetLastError() == ERROR_ALREADY_EXISTS) Unjournal("folder", folder);
+                return Check("made " + Narrow(folder), false, "it appeared meanwhile, or could not be made"), false;
+            }
+        }
+        if (at == std::wstring::npos) return true;
+    }
+}
+
+void WriteText(const std::wstring& path, const std::string& text) {
+    if (!Own(path)) return;
+    if (FILE* out = _wfopen(path.c_str(), L"wb")) {
+        std::fputs(text.c_str(), out);
+        std::fclose(out);
+    }
+}
+
+void CopyOwn(const std::wstring& from, const std::wstring& to) {
+    if (Own(to)) CopyFileW(from.c_str(), to.c_str(), TRUE);
+}
+
+void SetPrefixValue(const PrefixValue& value, const wchar_t* data) {
+    const std::string what = "prefix value " + Narrow(ValueName(value));
+    if (!UnderWine) return Check(what + " changed only under Wine", false);
+    if (!originals.count(ValueName(value))) {
+        Value saved;
+        if (!ReadValue(value, saved)) return Check(what + " read before it is changed", false);
+        Journal("value", Encoded(value, saved));
+        originals[ValueName(value)] = saved;
+    }
+    Value put;
+    if (data) put = {false, REG_SZ, std::vector<BYTE>(reinterpret_cast<const BYTE*>(data),
+                                                      reinterpret_cast<const BYTE*>(data + wcslen(data) + 1))};
+    if (!WriteValue(value, put)) Check(what + " set", false);
+}
+
+void PutBackPrefixValue(const PrefixValue& value) {
+    const auto saved = originals.find(ValueName(value));
+    if (saved != originals.end() && !WriteValue(value, saved->second))
+        Check("prefix value " + Narrow(ValueName(value)) + " put back", false);
+}
+
+void PutBackPrefixValues() {
+    for (const auto& [name, saved] : originals)
+        if (!WriteValue(*Known(name), saved)) Check("prefix value " + Narrow(name) + " put back", false);
+}
+
+void ReplaceSystemMsiexec() {
+    if (!UnderWine) return Check("the system's msiexec.exe replaced only under Wine", false);
+    if (!written.count(Line("replaced", SystemMsiexec))) {
+        if (!Own(SavedMsiexec) || !CopyFileW(SystemMsiexec.c_str(), SavedMsiexec.c_str(), TRUE))
+            return Check("the system's msiexec.exe kept aside", false);
+        Journal("replaced", SystemMsiexec);
+    }
+    for (const wchar_t* record : StandInRecords) {
+        Journal("file", SystemMsiexec + record);
+        DeleteFileW((SystemMsiexec + record).c_str());
+    }
+    Check("the system's msiexec.exe replaced by the recorder",
+          CopyFileW((Here + L"\\record_args.exe").c_str(), SystemMsiexec.c_str(), FALSE));
+}
+
+void PutBackSystemMsiexec() {
+    if (written.count(Line("replaced", SystemMsiexec)) &&
+        !CopyFileW(SavedMsiexec.c_str(), SystemMsiexec.c_str(), FALSE))
+        Check("the system's msiexec.exe put back", false);
+}
+
+std::string Found(const std::wstring& part) {
+    const Ran keys = Helper(L"e2e_registry.exe", L"found " + part);
+    std::string found = Answered("e2e_registry found " + Narrow(part), keys) ? keys.out : "(the registry could not be read)\n";
+    if (part != L"e2e") return found;
+    for (const wchar_t* code : {ProductCode, NeighbourCode}) {
+        const Ran state = Helper(L"msi_state.exe", code);
+        if (!Answered("msi_state " + Narrow(code), state)) found += "(Windows Installer could not be asked)\n";
+        else if (Trimmed(state.out) != "unknown") found += "Windows Installer product " + Narrow(code) + ": " + Trimmed(state.out) + "\n";
+    }
+    std::vector<std::wstring> paths(std::begin(ProductFolders), std::end(ProductFolders));
+    paths.insert(paths.end(), {ProgramFiles + L"\\Morvanta", ProgramData + L"\\Morvanta"});
+    for (const wchar_t* record : StandInRecords)
+        if (UnderWine) paths.push_back(SystemMsiexec + record);
+    for (const std::wstring& path : paths)
+        if (Exists(path)) found += Narrow(path) + "\n";
+    return found;
+}
+
+bool PutBackJournaledValues() {
+    bool all = true;
+    // Before the machine's folders are read: the lines naming files in them cannot be judged yet.
+    for (const std::wstring& line : ReadJournal(false).values) {
+        const PrefixValue* value = nullptr;
+        Value saved;
+        all = Decoded(line, value, saved) && WriteValue(*value, saved) && all;
+    }
+    originals.clear();
+    return all;
+}
+
+bool Restore(const std::string& who) {
+    if (!Exists(Scratch) && !MakeFolders(Scratch)) return false;  // the helpers' output goes there
+    std::string left;
+    const JournalLines before = ReadJournal();
+    // The prefix's values and programs first: what follows starts Windows Installer.
+    if (!PutBackJournaledValues()) left += "a prefix value the journal names\n";
+    for (const std::wstring& path : before.replaced)
+        if (!CopyFileW(SavedMsiexec.c_str(), path.c_str(), FALSE)) left += Narrow(path) + " not put back\n";
+    // Installed since under the same code by something else, such as the real product: then its
+    // keys are not the run's either, and nothing more is put back. Windows Installer reads the
+    // run's own seed of the rows that register the product code as a product without a name.
+    for (const std::wstring& code : before.products) {
+        const std::string name = Answer(Helper(L"msi_state.exe", code + L" name"));
+        if (name == "(none)" || name.rfind("Cleanup Test ", 0) == 0) continue;
+        const Ran seeded = Helper(L"e2e_registry.exe", L"seeded 3 4 10 21");
+        if (seeded.status != 0) left += "Windows Installer product " + Narrow(code) + ": " + name + "\n" + Answer(seeded) + "\n";
+    }
+    if (!left.empty()) {
+        Check(who + ": nothing else installed under the test products' codes", false,
+              left + "nothing more was put back; the journal " + Narrow(JournalPath) + " stays");
+        return false;
+    }
+    for (const std::wstring& code : before.products)
+        if (Answer(Helper(L"msi_state.exe", code + L" name")).rfind("Cleanup Test ", 0) == 0) Msiexec(L"/x " + code + L" /qn");
+    // A product that refuses its removal is left to the registry's restore, as the program does.
+    const Ran keys = Helper(L"e2e_registry.exe", L"restore " + Quoted(JournalPath));
+    if (keys.status != 0) left += keys.out + keys.err + "(registry helper exit status " + Hex(keys.status) + ")\n";
+    for (const std::wstring& code : before.products) {
+        const std::string state = MsiState(code);
+        if (state != "unknown") left += "Windows Installer product " + Narrow(code) + ": " + state + "\n";
+    }
+    // Read again: the helpers just run wrote files of their own.
+    JournalLines journal = ReadJournal();
+    for (const std::wstring& file : journal.files) {
+        SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+        // A process a helper left behind may hold its output a few seconds more.
+        for (int waited = 0; waited < 60 && !DeleteFileW(file.c_str()) && GetLastError() == ERROR_SHARING_VIOLATION; ++waited) {
+            if (waited == 0) std::printf("     waiting for a process that still holds %s\n", Narrow(file).c_str());
+            Sleep(1000);
+        }
+        if (Exists(file)) left += Narrow(file) + " (error " + std::to_string(GetLastError()) + ")\n";
+    }
+    std::sort(journal.folders.begin(), journal.folders.end(),
+              [](const std::wstring& a, const std::wstring& b) { return a.size() > b.size(); });
+    for (const std::wstring& folder : journal.folders) {
+        if (!Exists(folder) || RemoveDirectoryW(folder.c_str())) continue;
+        left += Narrow(folder) + ", which holds:";
+        WIN32_FIND_DATAW found;
+        const HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+        for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found))
+            if (std::wstring(found.cFileName) != L"." && std::wstring(found.cFileName) != L"..")
+                left += " " + Narrow(found.cFileName);
+        if (search != INVALID_HANDLE_VALUE) FindClose(search);
+        left += "\n";
+    }
+    const bool done = journal.own && left.empty();
+    Check(who + ": everything it made put back", done, left + "the journal " + Narrow(JournalPath) + " stays");
+    if (done && DeleteFileW(JournalPath.c_str())) ForgetJournal();
+    return done;
+}
+
+}  // namespace bundle
