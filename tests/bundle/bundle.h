@@ -63,6 +63,9 @@ void SetPrefixValue(const PrefixValue& value, const wchar_t* data);
 void PutBackPrefixValue(const PrefixValue& value);
 void PutBackPrefixValues();
 bool PutBackJournaledValues();  // those an earlier run's journal names; false when one stays
+// An interrupted run's last line, cut short, names what was not made yet; the lines this run
+// appends must not join it. False when it cannot be taken off.
+bool DropCutLine();
 // Under Wine only, the system directory's msiexec.exe replaced by the recorder, the original kept
 // in the scratch folder; and put back.
 extern const std::wstring SystemMsiexec;

@@ -218,7 +218,7 @@ void FolderUnset(const std::string& name, const PrefixValue& unset) {
 }
 
 // The machine's ProgramData with a blank, its ProgramFiles with blanks and parentheses; the run's
-// environment names both as Windows would set them (Wine, started before the change, would not).
+// environment names both as Windows would set them on such a machine.
 void ProgramDataBlank() {
     const std::string name = "programdata-blank";
     const std::wstring programFiles = Scratch + L"\\Program Files (x86 e2e) Test", programData = Scratch + L"\\Program Data";

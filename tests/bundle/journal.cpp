@@ -132,10 +132,7 @@ struct JournalLines {
 
 JournalLines ReadJournal(bool report = true) {
     JournalLines journal;
-    std::string text = ReadText(JournalPath);
-    // A last line cut short by an interruption names what was not made yet.
-    if (!text.empty() && text.back() != '\n') text.erase(text.rfind('\n') + 1);
-    std::istringstream lines(text);
+    std::istringstream lines(ReadText(JournalPath));
     for (std::string line; std::getline(lines, line);) {
         const size_t blank = line.find(' ');
         const std::string kind = line.substr(0, blank);
@@ -282,6 +279,21 @@ std::string Found(const std::wstring& part) {
     for (const std::wstring& path : paths)
         if (Exists(path)) found += Narrow(path) + "\n";
     return found;
+}
+
+bool DropCutLine() {
+    // The bytes as they stand: the registry helper writes its lines with carriage returns.
+    HANDLE journal = CreateFileW(JournalPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (journal == INVALID_HANDLE_VALUE) return false;
+    std::string bytes;
+    char buffer[4096];
+    for (DWORD read = 0; ReadFile(journal, buffer, sizeof buffer, &read, nullptr) && read > 0;) bytes.append(buffer, read);
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(bytes.rfind('\n') + 1);  // 0 when there is no whole line
+    const bool cut = bytes.empty() || bytes.back() == '\n' ||
+                     (SetFilePointerEx(journal, end, nullptr, FILE_BEGIN) && SetEndOfFile(journal));
+    CloseHandle(journal);
+    return cut;
 }
 
 bool PutBackJournaledValues() {

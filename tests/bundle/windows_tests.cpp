@@ -118,8 +118,10 @@ int wmain(int argc, wchar_t* argv[]) {
     const HANDLE alone = CreateMutexW(nullptr, TRUE, L"Global\\CleanupBundleRun");
     if (Failed() == 0) Check("no other run of the bundle at the same time", alone && GetLastError() != ERROR_ALREADY_EXISTS);
     // What an interrupted run changed of the machine's folders first: everything else follows them.
-    if (Failed() == 0 && Exists(JournalPath))
+    if (Failed() == 0 && Exists(JournalPath)) {
+        Check("the earlier run's journal ends with a whole line", DropCutLine());
         Check("the earlier run's changes to the machine's folders put back", PutBackJournaledValues());
+    }
     ReadMachineFolders();
     if (Failed() == 0 && Exists(JournalPath)) {
         std::printf("an earlier run did not finish; its journal %s names what it made:\n", Narrow(JournalPath).c_str());

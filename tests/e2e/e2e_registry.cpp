@@ -307,8 +307,6 @@ Journal ReadJournal(const wchar_t* file, bool* readable) {
     }();
     const std::vector<std::wstring> ancestors = Ancestors();
     for (wchar_t line[1024]; std::fgetws(line, 1024, in);) {
-        // A last line cut short by an interruption names what was not made yet.
-        if (!std::wcschr(line, L'\n')) break;
         const std::wstring text(line, std::wcscspn(line, L"\r\n"));
         const size_t blank = text.find(L' ');
         const std::wstring kind = text.substr(0, blank), path = blank == std::wstring::npos ? L"" : text.substr(blank + 1);
