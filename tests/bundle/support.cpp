@@ -121,6 +121,21 @@ std::string Hex(DWORD value) {
 
 std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
 
+// Under load, Wine now and then answers ERROR_INTERNAL_ERROR: the new process ended before its
+// start was done, so none of its code ran. Such a start is tried again, twice at most, and said.
+bool StartProcess(const std::wstring& program, std::wstring& commandLine, const std::wstring& directory,
+                  STARTUPINFOW& startup, PROCESS_INFORMATION& process) {
+    for (int attempt = 1;; ++attempt) {
+        if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, directory.c_str(),
+                           &startup, &process))
+            return true;
+        if (!UnderWine || GetLastError() != ERROR_INTERNAL_ERROR || attempt == 3) return false;
+        std::printf("     Wine could not start %s (error 1359, its start ended early): starting it again\n",
+                    Narrow(program).c_str());
+        Sleep(1000);
+    }
+}
+
 // Under Wine a helper's Windows Installer calls leave a process behind for seconds that inherited
 // the output files: a pipe would stay open, and a file reused by the next helper would be shared.
 Ran Run(const std::wstring& program, const std::wstring& arguments, const std::wstring& directory) {
@@ -146,8 +161,7 @@ Ran Run(const std::wstring& program, const std::wstring& arguments, const std::w
     startup.hStdError = open(errPath, GENERIC_WRITE, CREATE_ALWAYS);
     std::wstring commandLine = L"\"" + program + L"\" " + arguments;
     PROCESS_INFORMATION process;
-    if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                       (directory.empty() ? Here : directory).c_str(), &startup, &process)) {
+    if (StartProcess(program, commandLine, directory.empty() ? Here : directory, startup, process)) {
         WaitForSingleObject(process.hProcess, INFINITE);
         GetExitCodeProcess(process.hProcess, &ran.status);
         CloseHandle(process.hThread);

@@ -60,9 +60,15 @@ int wmain(int argc, wchar_t* argv[]) {
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     std::vector<wchar_t> environment = Environment(withoutComspec, settings);
     PROCESS_INFORMATION process;
-    if (!CreateProcessW(argv[first], commandLine.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
-                        environment.data(), nullptr, &startup, &process))
-        return 3;
+    // Under load Wine now and then answers ERROR_INTERNAL_ERROR: the new process ended before its
+    // start was done, none of its code having run. Such a start is tried again, twice at most,
+    // without a word: what the program started prints is what the caller checks.
+    for (int attempt = 1; !CreateProcessW(argv[first], commandLine.data(), nullptr, nullptr, TRUE,
+                                          CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr, &startup, &process);
+         ++attempt) {
+        if (GetLastError() != ERROR_INTERNAL_ERROR || attempt == 3) return 3;
+        Sleep(1000);
+    }
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD status = 1;
     GetExitCodeProcess(process.hProcess, &status);
