@@ -6,8 +6,6 @@
 //                                Windows Installer, whose enumeration stops at a malformed
 //                                product key such as a seeded neighbour
 //   e2e_registry present         the numbers of the catalogue rows present, on one line
-//   e2e_registry seeded ROW...   exit 0 when each of these rows that exists holds nothing but what
-//                                seed writes; else names what else it holds
 //   e2e_registry check [ROW...]  catalogue rows gone except ROW..., every neighbour intact
 //   e2e_registry deny ROW        a subkey of ROW whose DACL denies everyone
 //   e2e_registry branch ROW      under ROW, a branch of two 255-character names and a chain of
@@ -205,40 +203,6 @@ int Branch(int row) {
     if (refused != ERROR_SUCCESS) std::printf(", the next level refused (%ld)", refused);
     std::printf("\n");
     return ok && levels >= 500 ? 0 : 1;
-}
-
-// What a key below a seeded row holds beyond the seed's own keys and Trace values; empty when nothing.
-std::wstring BeyondSeed(const std::wstring& row, const std::wstring& below) {
-    const std::wstring path = row + below;
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK, KEY_READ, &key) != ERROR_SUCCESS)
-        return L"HKLM\\" + path + L" cannot be read\n";
-    std::wstring beyond;
-    WCHAR name[256];
-    for (DWORD index = 0, length = 256; RegEnumValueW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) ==
-                                        ERROR_SUCCESS; ++index, length = 256)
-        if (std::wstring(name) != L"Trace" || seed::CheckTrace(path, Trace) != ERROR_SUCCESS)
-            beyond += L"HKLM\\" + path + L" holds the value " + name + L"\n";
-    std::vector<std::wstring> children;
-    for (DWORD index = 0, length = 256;
-         RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS; ++index, length = 256)
-        children.push_back(below + L"\\" + name);
-    RegCloseKey(key);
-    for (const auto& child : children) {
-        const bool seeded = std::any_of(std::begin(SeedBelowRow), std::end(SeedBelowRow), [&](const wchar_t* seededPath) {
-            return _wcsnicmp(seededPath, child.c_str(), child.size()) == 0 && (seededPath[child.size()] == 0 || seededPath[child.size()] == L'\\');
-        });
-        beyond += seeded ? BeyondSeed(row, child) : L"HKLM\\" + row + child + L" is not the seed's\n";
-    }
-    return beyond;
-}
-
-int Seeded(const std::set<int>& rows) {
-    std::wstring beyond;
-    for (int row : rows)
-        if (row >= 1 && row <= CleanupCatalogue::RegistryKeyCount && Exists(Row(row))) beyond += BeyondSeed(Row(row), L"");
-    std::printf("%ls", beyond.c_str());
-    return beyond.empty() ? 0 : 1;
 }
 
 int Present() {
@@ -492,7 +456,6 @@ int wmain(int argc, wchar_t* argv[]) {
     if (verb == L"seed-except") return Seed(Rows(argc, argv));
     if (verb == L"clear") return Clear(), 0;
     if (verb == L"present") return Present();
-    if (verb == L"seeded") return Seeded(Rows(argc, argv));
     if (verb == L"list") return List();
     if (verb == L"links") return Links();
     if (verb == L"victims") return CheckVictims();
@@ -506,6 +469,6 @@ int wmain(int argc, wchar_t* argv[]) {
     if (verb == L"gone" && argc == 4) return Gone(argv[2], argv[3]);
     std::fprintf(stderr, "usage: e2e_registry seed|seed-except ROW...|clear|present|list|links|victims|check [ROW...]|"
                          "deny ROW|branch ROW|found e2e|behaviour|journal FILE e2e|behaviour|restore FILE|keys FILE|"
-                         "gone FILE JOURNAL|seeded ROW...\n");
+                         "gone FILE JOURNAL\n");
     return 2;
 }
