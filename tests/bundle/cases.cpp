@@ -198,21 +198,26 @@ std::wstring SetEnvironment(const wchar_t* name, const std::wstring& value) {
     return L"--set " + Quoted(std::wstring(name) + L"=" + value);
 }
 
-// Without the machine's value, the run cannot tell a session's programs folder, holding an
-// installer of its own, from the machine's.
+// Without the machine's value, the run cannot tell a session's folder from the machine's: a
+// programs folder holding an installer of its own, or a ProgramData that only names the folder
+// Windows had set. Each with the other folder the machine's, so that this check alone refuses.
 void FolderUnset(const std::string& name, const PrefixValue& unset) {
+    const bool programFiles = &unset == &ProgramFilesDir;
     const std::wstring planted = Scratch + L"\\Planted Programs", plantedInstaller = InstallerIn(planted);
     ArrangeWithStandIn(name);
-    MakeFolders(Folder(plantedInstaller));
-    if (!Exists(plantedInstaller)) CopyOwn(Here + L"\\record_args.exe", plantedInstaller);
-    for (const wchar_t* suffix : Records) {
-        Journal("file", plantedInstaller + suffix);
-        DeleteFileW((plantedInstaller + suffix).c_str());
+    if (programFiles) {
+        MakeFolders(Folder(plantedInstaller));
+        if (!Exists(plantedInstaller)) CopyOwn(Here + L"\\record_args.exe", plantedInstaller);
+        for (const wchar_t* suffix : Records) {
+            Journal("file", plantedInstaller + suffix);
+            DeleteFileW((plantedInstaller + suffix).c_str());
+        }
     }
     SetPrefixValue(unset, nullptr);
-    ExpectRun(name, RunWithStandIn(SessionProgramFiles(planted)), WaitLine + std::string(MsiexecRan));
+    ExpectRun(name, RunWithStandIn(programFiles ? SessionProgramFiles(planted) : SetEnvironment(L"ProgramData", ProgramData)),
+              WaitLine + std::string(MsiexecRan));
     Check(name + ": the installer not run", !Exists(Installer() + L".args"));
-    Check(name + ": the session's installer not run", !Exists(plantedInstaller + L".args"));
+    if (programFiles) Check(name + ": the session's installer not run", !Exists(plantedInstaller + L".args"));
     Expect(name + ": msiexec's command line", ReadText(SystemMsiexec + L".args"), MsiexecArguments(1));
     Registry(name + ": all 26 rows gone, every neighbour intact", L"check");
 }
