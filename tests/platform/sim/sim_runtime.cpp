@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <map>
 #include <set>
 
@@ -255,9 +256,13 @@ BOOL WINAPI GetExitCodeProcess(HANDLE handle, LPDWORD status) {
 
 ULONGLONG WINAPI GetTickCount64() { return State().clock; }
 
+// A wait that never ends would hold the suite until its time-out: stopped at once, named.
 void WINAPI Sleep(DWORD milliseconds) {
     if (milliseconds == INFINITE) sim::ReportViolation("Sleep: an endless sleep never returns");
-    else State().clock += milliseconds;
+    else if ((State().clock += milliseconds) > 24ULL * 60 * 60 * 1000) {
+        sim::ReportViolation("Sleep: the simulated clock passed a day, a wait that never ends");
+        std::abort();
+    }
 }
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
