@@ -19,17 +19,19 @@ const wchar_t* const Records[] = {L".args", L".product"};
 std::wstring InstallerIn(const std::wstring& programFiles) { return programFiles + L"\\Morvanta\\MoQUAV\\V1\\Installer.exe"; }
 std::wstring Installer() { return InstallerIn(ProgramFiles); }
 
+// Every program the run starts runs in the system directory, never in the folder it was started from.
+std::string InSystemDirectory() { return "-- in " + Narrow(SystemDirectory) + "\n"; }
 std::string InstallerArguments(const std::wstring& programData = ProgramData) {
     std::string all;
     for (const char* bundle : Bundles)
         all += "-i\nuninstall\n--silent\n--trigger_point\nsystem\n-m\n" + Narrow(programData) +
-               "\\Morvanta\\QUAV\\metadata\\" + bundle + "\\bundleManifest.xml\n--\n";
+               "\\Morvanta\\QUAV\\metadata\\" + bundle + "\\bundleManifest.xml\n" + InSystemDirectory();
     return all;
 }
 
 std::string MsiexecArguments(int runs) {
     std::string all;
-    for (int run = 0; run < runs; ++run) all += "/X" + Narrow(ProductCode) + "\n/q\n/norestart\n--\n";
+    for (int run = 0; run < runs; ++run) all += "/X" + Narrow(ProductCode) + "\n/q\n/norestart\n" + InSystemDirectory();
     return all;
 }
 
@@ -61,7 +63,7 @@ void ExpectRun(const std::string& name, const Ran& run, const std::string& outpu
 void Normal() {
     Arrange("normal", L"seed");
     ExpectRun("normal", RunCleanup(), AllRan);
-    Expect("normal: installer arguments, bundle 1 then 2", ReadText(Installer() + L".args"), InstallerArguments());
+    Expect("normal: installer arguments, bundle 1 then 2, in the system directory", ReadText(Installer() + L".args"), InstallerArguments());
     Registry("normal: all 26 rows gone, every neighbour intact", L"check");
 }
 

@@ -1,9 +1,9 @@
 // A stand-in for an outside program: appends the argument vector it receives, one argument a
-// line and a "--" line after it, to "<its own path>.args", and whether the test product was still
-// installed when it ran to "<its own path>.product" (so the order of the run's steps can be
-// checked), says on stdout that it ran (so the order of output can be checked), and exits 0; or,
-// when "<its own path>.answers" holds exit statuses one a line, with the first of them, which it
-// takes off the file unless it is the last.
+// line, and a "-- in FOLDER" line after it naming its current directory, to "<its own path>.args",
+// and whether the test product was still installed when it ran to "<its own path>.product" (so
+// the order of the run's steps can be checked), says on stdout that it ran (so the order of
+// output can be checked), and exits 0; or, when "<its own path>.answers" holds exit statuses one
+// a line, with the first of them, which it takes off the file unless it is the last.
 #include <windows.h>
 
 #include <msi.h>
@@ -45,10 +45,12 @@ int wmain(int argc, wchar_t* argv[]) {
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring arguments;
     for (int i = 1; i < argc; ++i) arguments += std::wstring(argv[i]) + L"\n";
+    wchar_t folder[MAX_PATH] = L"";
+    GetCurrentDirectoryW(MAX_PATH, folder);
     const INSTALLSTATE product = MsiQueryProductStateW(L"{4A4724E0-4100-0720-0000-C1F702640DB7}");
     const std::wstring state =
         product == INSTALLSTATE_DEFAULT ? L"installed\n" : L"not installed (state " + std::to_wstring(product) + L")\n";
-    if (!Append(std::wstring(self) + L".args", arguments + L"--\n") || !Append(std::wstring(self) + L".product", state))
+    if (!Append(std::wstring(self) + L".args", arguments + L"-- in " + folder + L"\n") || !Append(std::wstring(self) + L".product", state))
         return 1;
     const wchar_t* name = std::wcsrchr(self, L'\\');
     std::printf("%ls ran\n", name ? name + 1 : self);
