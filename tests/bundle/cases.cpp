@@ -35,15 +35,22 @@ std::string MsiexecArguments(int runs) {
     return all;
 }
 
+// The recorder at path, with no record of an earlier run.
+void FreshStandIn(const std::wstring& path) {
+    MakeFolders(Folder(path));
+    if (!Exists(path)) CopyOwn(Here + L"\\record_args.exe", path);
+    for (const wchar_t* suffix : Records) {
+        Journal("file", path + suffix);
+        DeleteFileW((path + suffix).c_str());
+    }
+}
+
+// A batch file that leaves NAME.ran beside itself when a command processor runs it.
+std::string Tattler(const wchar_t* name) { return "@echo off\r\necho ran>\"%~dp0" + Narrow(name) + ".ran\"\r\n"; }
+
 // A seeded registry (or cleared, for Windows Installer) and a fresh stand-in for the installer.
 void Arrange(const std::string& name, const std::wstring& seed, const std::wstring& programFiles = ProgramFiles) {
-    const std::wstring installer = InstallerIn(programFiles);
-    MakeFolders(Folder(installer));
-    if (!Exists(installer)) CopyOwn(Here + L"\\record_args.exe", installer);
-    for (const wchar_t* suffix : Records) {
-        Journal("file", installer + suffix);
-        DeleteFileW((installer + suffix).c_str());
-    }
+    FreshStandIn(InstallerIn(programFiles));
     Registry(name + ": arranged (e2e_registry " + Narrow(seed) + ")", seed);
 }
 
@@ -129,7 +136,7 @@ void HostileEnvironment(const std::string& name, bool programFiles, bool program
         CopyOwn(Here + L"\\record_args.exe", planted + L"\\evil.exe");
         CopyOwn(Here + L"\\record_args.exe", plantedInstaller);
         for (const wchar_t* name : {L"msiexec.bat", L"msiexec.cmd"})
-            WriteText(planted + L"\\" + name, "@echo off\r\necho ran>\"%~dp0" + Narrow(name) + ".ran\"\r\n");
+            WriteText(planted + L"\\" + name, Tattler(name));
     }
     for (const std::wstring& trace : traces) Journal("file", trace);
     std::wstring settings = L"--set \"COMSPEC=" + planted + L"\\evil.exe\" --set PATHEXT=.BAT;.CMD --set \"PATH=" +
@@ -207,14 +214,7 @@ void FolderUnset(const std::string& name, const PrefixValue& unset) {
     const bool programFiles = &unset == &ProgramFilesDir;
     const std::wstring planted = Scratch + L"\\Planted Programs", plantedInstaller = InstallerIn(planted);
     ArrangeWithStandIn(name);
-    if (programFiles) {
-        MakeFolders(Folder(plantedInstaller));
-        if (!Exists(plantedInstaller)) CopyOwn(Here + L"\\record_args.exe", plantedInstaller);
-        for (const wchar_t* suffix : Records) {
-            Journal("file", plantedInstaller + suffix);
-            DeleteFileW((plantedInstaller + suffix).c_str());
-        }
-    }
+    if (programFiles) FreshStandIn(plantedInstaller);
     SetPrefixValue(unset, nullptr);
     ExpectRun(name, RunWithStandIn(programFiles ? SessionProgramFiles(planted) : SetEnvironment(L"ProgramData", ProgramData)),
               WaitLine + std::string(MsiexecRan));
@@ -274,7 +274,7 @@ void PlantedStartFolder() {
     }
     for (const wchar_t* name : {L"msiexec.bat", L"msiexec.cmd"}) {
         const std::wstring planted = downloads + L"\\" + name;
-        if (!Exists(planted)) WriteText(planted, "@echo off\r\necho ran>\"%~dp0" + Narrow(name) + ".ran\"\r\n");
+        if (!Exists(planted)) WriteText(planted, Tattler(name));
         traces.push_back(planted + L".ran");
     }
     for (const std::wstring& trace : traces) Journal("file", trace);

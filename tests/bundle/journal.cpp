@@ -36,7 +36,6 @@ void Unjournal(const std::string& kind, const std::wstring& what) {
     written.erase(Line(kind, what));
 }
 
-// A machine value as Windows keeps it: its type and bytes, or absent.
 // A value as Windows keeps it: a string of its type, or absent.
 struct Value {
     bool absent = true;
@@ -300,18 +299,18 @@ bool Restore(const std::string& who) {
     // Installed since under the same code by something else, such as the real product: then its
     // keys are not the run's either, and nothing more is put back. A product has a name: Windows
     // Installer reads the run's own seed of the rows that register the code as one without.
+    std::vector<std::wstring> ours;  // installed by an earlier run: removed first
     for (const std::wstring& code : before.products) {
         const std::string name = Answer(Helper(L"msi_state.exe", code + L" name"));
-        if (name != "(none)" && !name.empty() && name.rfind("Cleanup Test ", 0) != 0)
-            left += "Windows Installer product " + Narrow(code) + ": " + name + "\n";
+        if (name.rfind("Cleanup Test ", 0) == 0) ours.push_back(code);
+        else if (name != "(none)" && !name.empty()) left += "Windows Installer product " + Narrow(code) + ": " + name + "\n";
     }
     if (!left.empty()) {
         Check(who + ": nothing else installed under the test products' codes", false,
               left + "nothing more was put back; the journal " + Narrow(JournalPath) + " stays");
         return false;
     }
-    for (const std::wstring& code : before.products)
-        if (Answer(Helper(L"msi_state.exe", code + L" name")).rfind("Cleanup Test ", 0) == 0) Msiexec(L"/x " + code + L" /qn");
+    for (const std::wstring& code : ours) Msiexec(L"/x " + code + L" /qn");
     // A product that refuses its removal is left to the registry's restore, as the program does.
     const Ran keys = Helper(L"e2e_registry.exe", L"restore " + Quoted(JournalPath));
     if (keys.status != 0) left += keys.out + keys.err + "(registry helper exit status " + Hex(keys.status) + ")\n";
