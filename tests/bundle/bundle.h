@@ -76,6 +76,12 @@ void PutBackSystemMsiexec();
 bool Restore(const std::string& who);
 // What of a part's own ("e2e" or "behaviour") the machine holds already; or why that cannot be told.
 std::string Found(const std::wstring& part);
+// The part's registry trees and the ancestors it may create, those absent now, into the journal.
+void JournalKeys(const std::wstring& part);
+// Around a case: every key under HKLM\SOFTWARE before it, a link not followed; and those of them
+// gone after it, outside the catalogue's rows and the journal's keys.
+std::vector<std::wstring> KeysUnderSoftware();
+std::string KeysGone(const std::vector<std::wstring>& before);
 
 struct Ran {
     DWORD status = 0;

@@ -1,6 +1,7 @@
 // The journal of what a run makes or changes, written before each change, and the restore that
 // carries it out, this run's or an interrupted one's.
 #include "bundle.h"
+#include "tests/e2e/e2e_keys.h"
 
 #include <sddl.h>
 
@@ -10,6 +11,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <iterator>
 
 namespace bundle {
 
@@ -19,17 +21,21 @@ std::set<std::string> written;  // lines in the journal now
 
 std::string Line(const std::string& kind, const std::wstring& what) { return kind + " " + Narrow(what); }
 
+// The whole journal replaced at once: a run stopped meanwhile leaves the old one or the new.
+bool SaveJournal(const std::string& text) {
+    const std::wstring fresh = JournalPath + L".new";
+    FILE* out = _wfopen(fresh.c_str(), L"wb");
+    return out && std::fputs(text.c_str(), out) >= 0 && std::fclose(out) == 0 &&
+           MoveFileExW(fresh.c_str(), JournalPath.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
 // Takes back a line whose thing turned out not to be the run's to make.
 void Unjournal(const std::string& kind, const std::wstring& what) {
     const std::string line = Line(kind, what) + "\n";
     std::string text = ReadText(JournalPath);
     const size_t at = text.rfind(line);
     if (at != std::string::npos) text.erase(at, line.size());
-    const std::wstring fresh = JournalPath + L".new";
-    FILE* out = _wfopen(fresh.c_str(), L"wb");
-    const bool saved = out && std::fputs(text.c_str(), out) >= 0 && std::fclose(out) == 0 &&
-                       MoveFileExW(fresh.c_str(), JournalPath.c_str(), MOVEFILE_REPLACE_EXISTING);
-    if (!saved) {
+    if (!SaveJournal(text)) {
         std::printf("cannot take %s back out of the journal: stopping\n", line.c_str());
         std::exit(1);
     }
@@ -108,13 +114,35 @@ bool OwnPath(const std::wstring& path) {
     return false;
 }
 
+bool Same(const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) == 0; }
+
+bool Listed(const std::vector<std::wstring>& keys, const std::wstring& path) {
+    return std::any_of(keys.begin(), keys.end(), [&](const std::wstring& key) { return Same(key, path); });
+}
+
+bool Within(const std::wstring& path, const std::wstring& tree) {
+    return Same(path, tree) || (path.size() > tree.size() && path[tree.size()] == L'\\' && Same(path.substr(0, tree.size()), tree));
+}
+
+// The registry trees a part makes and removes whole: nothing else may be in them.
+std::vector<std::wstring> OwnTrees(const std::wstring& part) {
+    if (part == L"behaviour") return {e2e::BehaviourScratch};
+    std::vector<std::wstring> trees(std::begin(CleanupCatalogue::RegistryKeys), std::end(CleanupCatalogue::RegistryKeys));
+    for (const std::wstring& sibling : e2e::Siblings()) trees.push_back(sibling);
+    trees.push_back(e2e::Victims);
+    return trees;
+}
+
 struct JournalLines {
-    std::vector<std::wstring> products, files, folders, values, replaced;
+    std::vector<std::wstring> products, files, folders, values, replaced, trees, keys;
     bool own = true;  // every line names something of the run's own
 };
 
 JournalLines ReadJournal(bool report = true) {
     JournalLines journal;
+    std::vector<std::wstring> trees = OwnTrees(L"e2e");
+    trees.push_back(e2e::BehaviourScratch);
+    const std::vector<std::wstring> ancestors = e2e::Ancestors();
     std::istringstream lines(ReadText(JournalPath));
     for (std::string line; std::getline(lines, line);) {
         const size_t blank = line.find(' ');
@@ -131,7 +159,9 @@ JournalLines ReadJournal(bool report = true) {
         else if (kind == "value" && UnderWine && Decoded(what, value, saved)) journal.values.push_back(what);
         else if (kind == "replaced" && UnderWine && _wcsicmp(what.c_str(), SystemMsiexec.c_str()) == 0)
             journal.replaced.push_back(what);
-        else if (kind != "tree" && kind != "key" && (journal.own = false, report))
+        else if (kind == "tree" && Listed(trees, what)) journal.trees.push_back(what);
+        else if (kind == "key" && Listed(ancestors, what)) journal.keys.push_back(what);
+        else if ((journal.own = false, report))
             std::printf("     not the run's own: %s\n", line.c_str());
     }
     return journal;
@@ -243,9 +273,18 @@ void PutBackSystemMsiexec() {
         Check("the system's msiexec.exe put back", false);
 }
 
+void JournalKeys(const std::wstring& part) {
+    for (const std::wstring& tree : OwnTrees(part))
+        if (!e2e::Exists(tree)) Journal("tree", tree);
+    if (part == L"e2e")
+        for (const std::wstring& key : e2e::Ancestors())
+            if (!e2e::Exists(key)) Journal("key", key);
+}
+
 std::string Found(const std::wstring& part) {
-    const Ran keys = Helper(L"e2e_registry.exe", L"found " + part);
-    std::string found = Answered("e2e_registry found " + Narrow(part), keys) ? keys.out : "(the registry could not be read)\n";
+    std::string found;
+    for (const std::wstring& tree : OwnTrees(part))
+        if (e2e::Exists(tree)) found += "HKLM\\" + Narrow(tree) + "\n";
     if (part != L"e2e") return found;
     for (const wchar_t* code : {ProductCode, NeighbourCode}) {
         const Ran state = Helper(L"msi_state.exe", code);
@@ -262,18 +301,8 @@ std::string Found(const std::wstring& part) {
 }
 
 bool DropCutLine() {
-    // The bytes as they stand: the registry helper writes its lines with carriage returns.
-    HANDLE journal = CreateFileW(JournalPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (journal == INVALID_HANDLE_VALUE) return false;
-    std::string bytes;
-    char buffer[4096];
-    for (DWORD read = 0; ReadFile(journal, buffer, sizeof buffer, &read, nullptr) && read > 0;) bytes.append(buffer, read);
-    LARGE_INTEGER end;
-    end.QuadPart = static_cast<LONGLONG>(bytes.rfind('\n') + 1);  // 0 when there is no whole line
-    const bool cut = bytes.empty() || bytes.back() == '\n' ||
-                     (SetFilePointerEx(journal, end, nullptr, FILE_BEGIN) && SetEndOfFile(journal));
-    CloseHandle(journal);
-    return cut;
+    const std::string text = ReadText(JournalPath);
+    return text.empty() || text.back() == '\n' || SaveJournal(text.substr(0, text.rfind('\n') + 1));  // npos + 1: no whole line
 }
 
 bool PutBackJournaledValues() {
@@ -286,6 +315,70 @@ bool PutBackJournaledValues() {
     }
     originals.clear();
     return all;
+}
+
+namespace {
+
+// What a key that should be empty holds, on one line.
+std::string Contents(const std::wstring& path) {
+    std::string names;
+    for (const std::wstring& name : e2e::Subkeys(path)) names += (names.empty() ? "" : ", ") + Narrow(name);
+    DWORD values = 0;
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK, KEY_READ, &key) != ERROR_SUCCESS) return "cannot be read";
+    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr, nullptr, nullptr);
+    RegCloseKey(key);
+    return "holds subkeys [" + names + "] and " + std::to_string(values) + " value(s)";
+}
+
+// An ancestor the run created goes only when nothing is in it: a key delete, never a tree delete.
+bool DeleteIfEmpty(const std::wstring& path) {
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK, KEY_READ | DELETE, &key) != ERROR_SUCCESS)
+        return false;
+    DWORD subkeys = 1, values = 1;
+    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr, nullptr, nullptr);
+    const bool deleted = subkeys == 0 && values == 0 && NtDeleteKey(key) == STATUS_SUCCESS;
+    RegCloseKey(key);
+    return deleted;
+}
+
+// The journal's trees deleted without following links, then its ancestors, each after its subkeys.
+std::string RestoreKeys(const JournalLines& journal) {
+    std::string left;
+    for (const std::wstring& tree : journal.trees)
+        if (e2e::Exists(tree) && seed::DeleteTreeNoFollow(tree) != ERROR_SUCCESS && e2e::Exists(tree))
+            left += "HKLM\\" + Narrow(tree) + "\n";
+    std::vector<std::wstring> keys = journal.keys;
+    std::sort(keys.rbegin(), keys.rend());
+    for (const std::wstring& key : keys)
+        if (e2e::Exists(key) && !DeleteIfEmpty(key)) left += "HKLM\\" + Narrow(key) + ", which " + Contents(key) + "\n";
+    return left;
+}
+
+void ListKeys(const std::wstring& path, std::vector<std::wstring>& keys) {
+    keys.push_back(path);
+    for (const std::wstring& name : e2e::Subkeys(path)) ListKeys(path + L"\\" + name, keys);
+}
+
+}  // namespace
+
+std::vector<std::wstring> KeysUnderSoftware() {
+    std::vector<std::wstring> keys;
+    if (e2e::Exists(L"SOFTWARE")) ListKeys(L"SOFTWARE", keys);
+    return keys;
+}
+
+std::string KeysGone(const std::vector<std::wstring>& before) {
+    const JournalLines journal = ReadJournal(false);
+    std::string gone;
+    for (const std::wstring& path : before) {
+        bool own = Listed(journal.keys, path);
+        for (const WCHAR* row : CleanupCatalogue::RegistryKeys) own = own || Within(path, row);
+        for (const std::wstring& tree : journal.trees) own = own || Within(path, tree);
+        if (!own && !e2e::Exists(path)) gone += "removed, outside the catalogue and the run's own keys: HKLM\\" + Narrow(path) + "\n";
+    }
+    return gone;
 }
 
 bool Restore(const std::string& who) {
@@ -312,8 +405,7 @@ bool Restore(const std::string& who) {
     }
     for (const std::wstring& code : ours) Msiexec(L"/x " + code + L" /qn");
     // A product that refuses its removal is left to the registry's restore, as the program does.
-    const Ran keys = Helper(L"e2e_registry.exe", L"restore " + Quoted(JournalPath));
-    if (keys.status != 0) left += keys.out + keys.err + "(registry helper exit status " + Hex(keys.status) + ")\n";
+    left += RestoreKeys(before);
     for (const std::wstring& code : before.products) {
         const std::string state = MsiState(code);
         if (state != "unknown") left += "Windows Installer product " + Narrow(code) + ": " + state + "\n";

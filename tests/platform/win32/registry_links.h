@@ -83,11 +83,13 @@ inline LONG RefuseToEveryone(const std::wstring& path, DWORD access) {
 }
 
 // Deletes a test's key tree without following links, which RegDeleteTreeW would: a link is
-// opened as a link and deleted through its handle, whatever it points to.
+// opened as a link and deleted through its handle, whatever it points to. A key a test set to
+// refuse everyone gets its rights back first, which its owner may always do.
 inline LONG DeleteTreeNoFollow(const std::wstring& path) {
     HKEY key;
-    const LONG opened =
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK, KEY_READ | DELETE, &key);
+    const auto open = [&] { return RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK, KEY_READ | DELETE, &key); };
+    LONG opened = open();
+    if (opened == ERROR_ACCESS_DENIED && RefuseToEveryone(path, 0) == ERROR_SUCCESS) opened = open();
     if (opened != ERROR_SUCCESS) return opened;
     for (;;) {
         WCHAR name[256];

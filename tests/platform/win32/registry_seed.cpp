@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <set>
 
 namespace seed {
 
@@ -15,8 +14,7 @@ const wchar_t ScratchKey[] = L"SOFTWARE\\ProductCleanupTests";
 
 namespace {
 
-std::set<std::wstring> denied;  // keys whose security a test changed
-bool created = false;           // whether this test made the scratch key, and so may remove it
+bool created = false;  // whether this test made the scratch key, and so may remove it
 
 }  // namespace
 
@@ -29,8 +27,6 @@ void BeginRegistryTest() {
 }
 
 void EndRegistryTest() {
-    for (const auto& path : denied) RefuseToEveryone(path, 0);
-    denied.clear();
     if (created) EXPECT_EQ(DeleteTreeNoFollow(ScratchKey), ERROR_SUCCESS);
     created = false;
 }
@@ -64,7 +60,6 @@ bool RenameKey(const std::wstring& path, const std::wstring& newName) {
 }
 
 bool DenyAccess(const std::wstring& path, unsigned long access) {
-    denied.insert(path);
     return RefuseToEveryone(path, access) == ERROR_SUCCESS;
 }
 
