@@ -45,8 +45,31 @@ void FreshStandIn(const std::wstring& path) {
     }
 }
 
-// A batch file that leaves NAME.ran beside itself when a command processor runs it.
-std::string Tattler(const wchar_t* name) { return "@echo off\r\necho ran>\"%~dp0" + Narrow(name) + ".ran\"\r\n"; }
+// Look-alikes in folder: a batch file that leaves NAME.ran beside itself when a command processor
+// runs it, any other name a copy of the recorder. Their traces, journaled, are returned.
+std::vector<std::wstring> Plant(const std::wstring& folder, std::initializer_list<std::wstring> names) {
+    std::vector<std::wstring> traces;
+    for (const std::wstring& name : names) {
+        const std::wstring path = folder + L"\\" + name, type = name.substr(name.size() - 4);
+        const bool batch = type == L".bat" || type == L".cmd";
+        MakeFolders(Folder(path));
+        if (!Exists(path) && batch) WriteText(path, "@echo off\r\necho ran>\"%~dp0" + Narrow(name) + ".ran\"\r\n");
+        if (!Exists(path) && !batch) CopyOwn(Here + L"\\record_args.exe", path);
+        for (const wchar_t* suffix : Records)
+            if (!batch) traces.push_back(path + suffix);
+        if (batch) traces.push_back(path + L".ran");
+    }
+    for (const std::wstring& trace : traces) Journal("file", trace);
+    return traces;
+}
+
+// The traces that exist, named below folder: what ran.
+std::string Left(const std::vector<std::wstring>& traces, const std::wstring& folder) {
+    std::string ran;
+    for (const std::wstring& trace : traces)
+        if (Exists(trace)) ran += Narrow(trace.substr(folder.size() + 1)) + " ";
+    return ran;
+}
 
 // A seeded registry (or cleared, for Windows Installer) and a fresh stand-in for the installer.
 void Arrange(const std::string& name, const std::wstring& seed, const std::wstring& programFiles = ProgramFiles) {
@@ -126,19 +149,10 @@ std::wstring SessionProgramFiles(const std::wstring& folder) {
 // or both.
 void HostileEnvironment(const std::string& name, bool programFiles, bool programData) {
     const std::wstring planted = Scratch + L"\\Planted", injected = Scratch + L"\\injected.txt";
-    const std::wstring plantedInstaller = InstallerIn(planted);
-    const std::wstring traces[] = {planted + L"\\evil.exe.args", planted + L"\\evil.exe.product",
-                                   plantedInstaller + L".args", plantedInstaller + L".product",
-                                   planted + L"\\msiexec.bat.ran", planted + L"\\msiexec.cmd.ran", injected};
     Arrange(name, L"seed");
-    if (!Exists(planted)) {
-        MakeFolders(Folder(plantedInstaller));
-        CopyOwn(Here + L"\\record_args.exe", planted + L"\\evil.exe");
-        CopyOwn(Here + L"\\record_args.exe", plantedInstaller);
-        for (const wchar_t* name : {L"msiexec.bat", L"msiexec.cmd"})
-            WriteText(planted + L"\\" + name, Tattler(name));
-    }
-    for (const std::wstring& trace : traces) Journal("file", trace);
+    std::vector<std::wstring> traces =
+        Plant(planted, {L"evil.exe", InstallerIn(L"").substr(1), L"msiexec.bat", L"msiexec.cmd"});
+    Journal("file", injected);
     std::wstring settings = L"--set \"COMSPEC=" + planted + L"\\evil.exe\" --set PATHEXT=.BAT;.CMD --set \"PATH=" +
                             planted + L";%PATH%\"";
     if (programFiles) settings += L" " + SessionProgramFiles(planted);
@@ -147,13 +161,11 @@ void HostileEnvironment(const std::string& name, bool programFiles, bool program
     Expect(name + ": exit status", std::to_string(run.status), "0");
     Check(name + ": output, the wait line first", run.out.rfind(WaitLine, 0) == 0, run.out);
     Expect(name + ": nothing on stderr", run.err, "");
-    std::string ran;
-    for (const std::wstring& trace : traces)
-        if (trace != injected && Exists(trace)) ran += Narrow(trace.substr(planted.size())) + " ";
-    Expect(name + ": nothing planted ran", ran, "");
+    Expect(name + ": nothing planted ran", Left(traces, planted), "");
     Check(name + ": no value run as a command", !Exists(injected));
     Check(name + ": the installer not run", !Exists(Installer() + L".args"));
     Registry(name + ": all 26 rows gone", L"check");
+    traces.push_back(injected);
     for (const std::wstring& trace : traces) DeleteFileW(trace.c_str());
 }
 
@@ -265,27 +277,13 @@ void CommandLength(const std::string& name, size_t length) {
 // find, with COMSPEC and without it.
 void PlantedStartFolder() {
     const std::wstring downloads = Scratch + L"\\Downloads";
-    std::vector<std::wstring> traces;
-    MakeFolders(downloads);
-    for (const wchar_t* name : {L"msiexec.exe", L"msiexec.com", L"cmd.exe"}) {
-        const std::wstring planted = downloads + L"\\" + name;
-        if (!Exists(planted)) CopyOwn(Here + L"\\record_args.exe", planted);
-        for (const wchar_t* suffix : Records) traces.push_back(planted + suffix);
-    }
-    for (const wchar_t* name : {L"msiexec.bat", L"msiexec.cmd"}) {
-        const std::wstring planted = downloads + L"\\" + name;
-        if (!Exists(planted)) WriteText(planted, Tattler(name));
-        traces.push_back(planted + L".ran");
-    }
-    for (const std::wstring& trace : traces) Journal("file", trace);
+    const std::vector<std::wstring> traces =
+        Plant(downloads, {L"msiexec.exe", L"msiexec.com", L"cmd.exe", L"msiexec.bat", L"msiexec.cmd"});
     for (const wchar_t* launch : {L"", L"--without-comspec"}) {
         const std::string name = std::string("planted-start-folder, ") + (*launch ? "without" : "with") + " COMSPEC";
         ArrangeWithStandIn(name);
         ExpectRun(name, RunWithStandIn(launch, downloads), AllRan + MsiexecRan);
-        std::string ran;
-        for (const std::wstring& trace : traces)
-            if (Exists(trace)) ran += Narrow(trace.substr(downloads.size() + 1)) + " ";
-        Expect(name + ": nothing planted ran", ran, "");
+        Expect(name + ": nothing planted ran", Left(traces, downloads), "");
         Expect(name + ": the system directory's msiexec, once", ReadText(SystemMsiexec + L".args"), MsiexecArguments(1));
         Registry(name + ": all 26 rows gone, every neighbour intact", L"check");
     }

@@ -9,8 +9,7 @@
 // GEOMETRY is "parent" (row 11\A\V000...V199 with A swapped) or "grandparent" (row 11\G\A\...
 // with G swapped). The victims, SOFTWARE\RaceVictim\[A\]V000...V199, each hold Inner and a value,
 // so that a run following the link would find the names it expects and delete them.
-#include "cleanup/catalogue.h"
-#include "tests/platform/win32/registry_links.h"
+#include "tests/e2e/e2e_keys.h"
 
 #include <tlhelp32.h>
 
@@ -22,7 +21,7 @@
 namespace {
 
 constexpr int Keys = 200;
-const std::wstring Row = CleanupCatalogue::RegistryKeys[10];
+const std::wstring Row = e2e::Row(11);
 const std::wstring Victims = L"SOFTWARE\\RaceVictim";
 const wchar_t Value[] = L"not the run's";
 
@@ -47,17 +46,6 @@ std::wstring Child(int index) {
 
 bool Create(const std::wstring& path, bool withValue) {
     return seed::CreateTracedKey(path, withValue ? Value : nullptr);
-}
-
-DWORD SubkeyCount(const std::wstring& path) {
-    HKEY key;
-    DWORD count = 0;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK, KEY_READ, &key) != ERROR_SUCCESS)
-        return 0;
-    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                     nullptr);
-    RegCloseKey(key);
-    return count;
 }
 
 int Arrange(const Geometry& geometry) {
@@ -115,26 +103,21 @@ int Attack(const Geometry& geometry, const wchar_t* ready) {
     const bool renamed = RegRenameKey(HKEY_LOCAL_MACHINE, geometry.swapped.c_str(), L"Old") == ERROR_SUCCESS;
     const bool linked = renamed && seed::CreateRegistryLink(geometry.swapped, Victims) == ERROR_SUCCESS;
     const std::wstring left = old + geometry.parent.substr(geometry.swapped.size());
-    const DWORD remaining = linked ? SubkeyCount(left) : 0;
+    const size_t remaining = linked ? e2e::Subkeys(left).size() : 0;
     for (HANDLE thread : threads) {
         ResumeThread(thread);
         CloseHandle(thread);
     }
     if (!linked || remaining == 0)
-        return std::printf("inconclusive: renamed %d, linked %d, %lu keys left\n", renamed, linked, remaining), 1;
-    std::printf("swapped HKLM\\%ls for a link to HKLM\\%ls with %lu of %d keys left to delete\n",
+        return std::printf("inconclusive: renamed %d, linked %d, %zu keys left\n", renamed, linked, remaining), 1;
+    std::printf("swapped HKLM\\%ls for a link to HKLM\\%ls with %zu of %d keys left to delete\n",
                 geometry.swapped.c_str(), Victims.c_str(), remaining, Keys);
     return 0;
 }
 
 // What is left below row 11, a link as "name -> target", one line each.
 void ListBelow(const std::wstring& path, const std::wstring& shown) {
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK, KEY_READ, &key) != ERROR_SUCCESS) return;
-    for (DWORD index = 0;; ++index) {
-        wchar_t name[256];
-        DWORD length = 256;
-        if (RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    for (const std::wstring& name : e2e::Subkeys(path)) {
         const std::wstring child = path + L"\\" + name, line = shown + name;
         wchar_t target[512] = L"";
         DWORD size = sizeof target - sizeof(wchar_t);
@@ -150,7 +133,6 @@ void ListBelow(const std::wstring& path, const std::wstring& shown) {
         std::printf("%ls%s%ls\n", line.c_str(), isLink ? " -> " : "", isLink ? target : L"");
         if (!isLink) ListBelow(child, line + L"\\");
     }
-    RegCloseKey(key);
 }
 
 int Check() {
