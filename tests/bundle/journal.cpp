@@ -8,10 +8,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
-#include <iterator>
 
 namespace bundle {
 
@@ -40,6 +40,16 @@ void Unjournal(const std::string& kind, const std::wstring& what) {
         std::exit(1);
     }
     written.erase(Line(kind, what));
+}
+
+bool Same(const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) == 0; }
+
+bool Listed(const std::vector<std::wstring>& keys, const std::wstring& path) {
+    return std::any_of(keys.begin(), keys.end(), [&](const std::wstring& key) { return Same(key, path); });
+}
+
+bool Within(const std::wstring& path, const std::wstring& tree) {
+    return Same(path, tree) || (path.size() > tree.size() && path[tree.size()] == L'\\' && Same(path.substr(0, tree.size()), tree));
 }
 
 // A value as Windows keeps it: a string of its type, or absent.
@@ -80,7 +90,7 @@ std::wstring Encoded(const PrefixValue& value, const Value& saved) {
 
 const PrefixValue* Known(const std::wstring& name) {
     for (const PrefixValue* value : {&ProgramFilesDir, &ProfileProgramData, &MsiexecLoadOrder})
-        if (_wcsicmp(ValueName(*value).c_str(), name.c_str()) == 0) return value;
+        if (Same(ValueName(*value), name)) return value;
     return nullptr;
 }
 
@@ -103,25 +113,10 @@ const wchar_t* const StandInRecords[] = {L".args", L".product", L".answers"};
 bool OwnPath(const std::wstring& path) {
     if (path.find(L"\\..") != std::wstring::npos || path.find(L'/') != std::wstring::npos) return false;
     for (const wchar_t* record : StandInRecords)
-        if (UnderWine && _wcsicmp(path.c_str(), (SystemMsiexec + record).c_str()) == 0) return true;
+        if (UnderWine && Same(path, SystemMsiexec + record)) return true;
     std::vector<std::wstring> folders = {Scratch, ProgramFiles + L"\\Morvanta"};
     folders.insert(folders.end(), std::begin(ProductFolders), std::end(ProductFolders));
-    for (const std::wstring& folder : folders) {
-        const bool inside = path.size() > folder.size() && path[folder.size()] == L'\\';
-        if (_wcsnicmp(path.c_str(), folder.c_str(), folder.size()) == 0 && (path.size() == folder.size() || inside))
-            return true;
-    }
-    return false;
-}
-
-bool Same(const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) == 0; }
-
-bool Listed(const std::vector<std::wstring>& keys, const std::wstring& path) {
-    return std::any_of(keys.begin(), keys.end(), [&](const std::wstring& key) { return Same(key, path); });
-}
-
-bool Within(const std::wstring& path, const std::wstring& tree) {
-    return Same(path, tree) || (path.size() > tree.size() && path[tree.size()] == L'\\' && Same(path.substr(0, tree.size()), tree));
+    return std::any_of(folders.begin(), folders.end(), [&](const std::wstring& folder) { return Within(path, folder); });
 }
 
 // The registry trees a part makes and removes whole: nothing else may be in them.
@@ -319,40 +314,32 @@ bool PutBackJournaledValues() {
 
 namespace {
 
-// What a key that should be empty holds, on one line.
-std::string Contents(const std::wstring& path) {
-    std::string names;
-    for (const std::wstring& name : e2e::Subkeys(path)) names += (names.empty() ? "" : ", ") + Narrow(name);
-    DWORD values = 0;
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK, KEY_READ, &key) != ERROR_SUCCESS) return "cannot be read";
-    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr, nullptr, nullptr);
-    RegCloseKey(key);
-    return "holds subkeys [" + names + "] and " + std::to_string(values) + " value(s)";
-}
-
 // An ancestor the run created goes only when nothing is in it: a key delete, never a tree delete.
-bool DeleteIfEmpty(const std::wstring& path) {
+// Empty when it went, else what it holds.
+std::string DeleteIfEmpty(const std::wstring& path) {
     HKEY key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_OPEN_LINK, KEY_READ | DELETE, &key) != ERROR_SUCCESS)
-        return false;
+        return "cannot be opened to be deleted";
     DWORD subkeys = 1, values = 1;
     RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr, nullptr, nullptr);
     const bool deleted = subkeys == 0 && values == 0 && NtDeleteKey(key) == STATUS_SUCCESS;
     RegCloseKey(key);
-    return deleted;
+    std::string names;
+    for (const std::wstring& name : e2e::Subkeys(path)) names += (names.empty() ? "" : ", ") + Narrow(name);
+    return deleted ? "" : "holds subkeys [" + names + "] and " + std::to_string(values) + " value(s)";
 }
 
-// The journal's trees deleted without following links, then its ancestors, each after its subkeys.
+// The journal's trees deleted without following links, then the ancestors it made.
 std::string RestoreKeys(const JournalLines& journal) {
     std::string left;
     for (const std::wstring& tree : journal.trees)
         if (e2e::Exists(tree) && seed::DeleteTreeNoFollow(tree) != ERROR_SUCCESS && e2e::Exists(tree))
             left += "HKLM\\" + Narrow(tree) + "\n";
     std::vector<std::wstring> keys = journal.keys;
-    std::sort(keys.rbegin(), keys.rend());
+    std::sort(keys.rbegin(), keys.rend());  // a key after its subkeys
     for (const std::wstring& key : keys)
-        if (e2e::Exists(key) && !DeleteIfEmpty(key)) left += "HKLM\\" + Narrow(key) + ", which " + Contents(key) + "\n";
+        if (const std::string held = e2e::Exists(key) ? DeleteIfEmpty(key) : ""; !held.empty())
+            left += "HKLM\\" + Narrow(key) + ", which " + held + "\n";
     return left;
 }
 
@@ -421,8 +408,7 @@ bool Restore(const std::string& who) {
         }
         if (Exists(file)) left += Narrow(file) + " (error " + std::to_string(GetLastError()) + ")\n";
     }
-    std::sort(journal.folders.begin(), journal.folders.end(),
-              [](const std::wstring& a, const std::wstring& b) { return a.size() > b.size(); });
+    std::sort(journal.folders.rbegin(), journal.folders.rend());  // a folder after what is in it
     for (const std::wstring& folder : journal.folders) {
         if (!Exists(folder) || RemoveDirectoryW(folder.c_str())) continue;
         left += Narrow(folder) + ", which holds:";
