@@ -258,12 +258,8 @@ TEST_F(DeleteKeyTreeTest, KeySwappedForALinkMidwayIsFinishedThroughItsHandle) {
 // registry behind, but for the link line itself: what it points to is never touched.
 class DeleteKeyTreeLinks : public DeleteKeyTreeTest {
 protected:
-    struct Outcome {
-        int result;
-        std::vector<std::wstring> keys;  // the whole registry afterwards, link targets cut off
-    };
-
-    static Outcome Run(const std::wstring& at, bool asLink, REGSAM denied) {
+    // The deletion's result, and the whole registry afterwards with link targets cut off.
+    static std::pair<int, std::vector<std::wstring>> Run(const std::wstring& at, bool asLink, REGSAM denied) {
         sim::Reset();
         Create({L"\\A\\other", L"\\B\\C"});
         for (const auto& path : {Victim + L"\\A\\B", Victim + L"\\C"}) EXPECT_TRUE(sim::CreateKey(path));
@@ -272,8 +268,8 @@ protected:
         const auto victimKeys = [] { return KeysWhere([](const auto& line) { return line.rfind(Victim, 0) == 0; }); };
         const auto victimBefore = victimKeys();
 
-        Outcome outcome{Delete(Root), {}};
-        for (auto line : sim::KeyListing()) outcome.keys.push_back(line.substr(0, line.find(L" -> ")));
+        std::pair<int, std::vector<std::wstring>> outcome{Delete(Root), {}};
+        for (auto line : sim::KeyListing()) outcome.second.push_back(line.substr(0, line.find(L" -> ")));
         EXPECT_EQ(victimKeys(), victimBefore);
         for (const auto& call : sim::RegistryCalls()) {
             EXPECT_EQ(call.path.rfind(Victim, 0), std::wstring::npos) << "the target was named";
@@ -283,11 +279,11 @@ protected:
     }
 
     static void ExpectLikeAnOrdinaryKey(const std::wstring& at, REGSAM denied, int expected) {
-        const Outcome ordinary = Run(at, false, denied);
-        const Outcome link = Run(at, true, denied);
-        EXPECT_EQ(ordinary.result, expected);
-        EXPECT_EQ(link.result, ordinary.result);
-        EXPECT_EQ(link.keys, ordinary.keys);
+        const auto [result, keys] = Run(at, false, denied);
+        const auto [linkResult, linkKeys] = Run(at, true, denied);
+        EXPECT_EQ(result, expected);
+        EXPECT_EQ(linkResult, result);
+        EXPECT_EQ(linkKeys, keys);
         EXPECT_EQ(sim::KeyExists(at), expected == 0);
     }
 };
