@@ -58,11 +58,8 @@ public:
     Case Build() {
         Case made;
         if (Chance(0.05)) return made;  // the row is absent
-        if (Chance(0.03)) {
-            AddLink(made, Row, 0);
-            return made;
-        }
-        Add(made, Row, 0);
+        if (Chance(0.03)) AddLink(made, Row, 0);
+        else Add(made, Row, 0);
         return made;
     }
 
@@ -116,9 +113,7 @@ private:
         case 2: sim::FailCall(sim::Op::OpenKey, path, ERROR_ACCESS_DENIED); break;
         case 3: sim::FailCall(sim::Op::NtDeleteKey, path, STATUS_ACCESS_DENIED); break;
         case 4: sim::FailCall(sim::Op::EnumKey, path, ERROR_MORE_DATA); break;
-        case 5:
-            if (depth > 0) sim::FailCall(sim::Op::OpenKey, path, ERROR_FILE_NOT_FOUND);
-            break;
+        case 5: if (depth > 0) sim::FailCall(sim::Op::OpenKey, path, ERROR_FILE_NOT_FOUND); break;
         default: break;
         }
     }
