@@ -33,11 +33,9 @@ protected:
     // The first path of each catalogue row, in the order the registry saw them.
     static std::vector<std::wstring> RowsAttempted() {
         std::vector<std::wstring> rows;
-        for (const auto& call : sim::RegistryCalls()) {
-            for (const WCHAR* key : CleanupCatalogue::RegistryKeys) {
+        for (const auto& call : sim::RegistryCalls())
+            for (const WCHAR* key : CleanupCatalogue::RegistryKeys)
                 if (call.path == key && (rows.empty() || rows.back() != key)) rows.push_back(key);
-            }
-        }
         return rows;
     }
 
