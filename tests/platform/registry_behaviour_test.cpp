@@ -83,8 +83,7 @@ TEST_F(RegistryBehaviour, AbsentKeyIsNotFoundForDeleteAndOpen) {
 
 TEST_F(RegistryBehaviour, NamesCompareCaseInsensitively) {
     ASSERT_TRUE(seed::CreateKey(Path(L"MixedCase\\Leaf")));
-    HKEY key = Open(L"mIXEDcASE\\LEAF");
-    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(Open(L"mIXEDcASE\\LEAF")), ERROR_SUCCESS);
     EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, Path(L"MIXEDCASE\\leaf").c_str()), ERROR_SUCCESS);
     EXPECT_FALSE(seed::KeyExists(Path(L"MixedCase\\Leaf")));
 }
@@ -196,8 +195,7 @@ TEST_F(RegistryBehaviour, KeyNamesUpTo255CharactersMakePathsLongerThan519) {
     const std::wstring deep = longName + L"\\" + longName + L"\\" + longName;
     ASSERT_TRUE(seed::CreateKey(Path(deep)));
     EXPECT_GT(Path(deep).size(), 519u);
-    HKEY key = Open(deep);
-    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(Open(deep)), ERROR_SUCCESS);
     HKEY parent = Open(longName + L"\\" + longName, REG_OPTION_OPEN_LINK, DELETE | KEY_READ);
     WCHAR name[SubkeyNameCapacity];
     DWORD length = SubkeyNameCapacity;
