@@ -15,6 +15,8 @@ using ::testing::IsEmpty;
 using ::testing::StartsWith;
 
 const char WaitLine[] = "Please wait while product cleanup completes...\n";
+const std::vector<std::wstring> Catalogue(std::begin(CleanupCatalogue::RegistryKeys),
+                                          std::end(CleanupCatalogue::RegistryKeys));
 
 class RunCleanupTest : public SimTest {
 protected:
@@ -31,11 +33,9 @@ protected:
     // The first path of each catalogue row, in the order the registry saw them.
     static std::vector<std::wstring> RowsAttempted() {
         std::vector<std::wstring> rows;
-        for (const auto& call : sim::RegistryCalls()) {
-            for (const WCHAR* key : CleanupCatalogue::RegistryKeys) {
+        for (const auto& call : sim::RegistryCalls())
+            for (const WCHAR* key : CleanupCatalogue::RegistryKeys)
                 if (call.path == key && (rows.empty() || rows.back() != key)) rows.push_back(key);
-            }
-        }
         return rows;
     }
 
@@ -44,10 +44,6 @@ protected:
         std::size_t count = 0;
         for (const auto& call : sim::RegistryCalls()) count += call.op != sim::Op::GetValue;
         return count;
-    }
-
-    static std::vector<std::wstring> Catalogue() {
-        return {std::begin(CleanupCatalogue::RegistryKeys), std::end(CleanupCatalogue::RegistryKeys)};
     }
 
     int Run() {
@@ -61,21 +57,26 @@ protected:
         return status;
     }
 
+    // A run that exits 0, printing the wait line and then `more`, having tried every row in order.
+    void ExpectRunThroughEveryRow(const std::string& more = "") {
+        EXPECT_EQ(Run(), 0);
+        EXPECT_EQ(output_, WaitLine + more);
+        EXPECT_EQ(RowsAttempted(), Catalogue);
+    }
+
     std::string output_;
     std::vector<std::string> flushedAtCommands_;
     std::vector<std::size_t> registryCallsAtCommands_;
 };
 
 TEST_F(RunCleanupTest, WaitsThenUninstallsBothBundlesThenMsiThenDeletesEveryRowInOrder) {
-    EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(output_, WaitLine);
+    ExpectRunThroughEveryRow();
     ASSERT_EQ(sim::Commands().size(), 3u);
     EXPECT_THAT(sim::Commands()[0], HasSubstr("\\{5307B30C-C252-350A-9AC4-2187A2492C94}\\"));
     EXPECT_THAT(sim::Commands()[1], HasSubstr("\\{4A337600-F176-316C-BBE5-1D92826B6641}\\"));
     EXPECT_EQ(sim::Commands()[2], "msiexec /X{4A4724E0-4100-0720-0000-C1F702640DB7} /q /norestart");
     for (const auto& process : sim::Processes()) EXPECT_TRUE(process.waitedFor) << process.commandLine;
     EXPECT_THAT(registryCallsAtCommands_, ElementsAre(0u, 0u, 0u));
-    EXPECT_EQ(RowsAttempted(), Catalogue());
     for (const WCHAR* key : CleanupCatalogue::RegistryKeys) EXPECT_FALSE(sim::KeyExists(key));
     EXPECT_TRUE(sim::KeyExists(L"SOFTWARE\\Morvanta\\OXB2"));
     EXPECT_TRUE(sim::KeyExists(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"));
@@ -90,9 +91,8 @@ TEST_F(RunCleanupTest, WaitLineIsFlushedBeforeTheFirstCommandRuns) {
 TEST_F(RunCleanupTest, FailedOrSkippedCommandsChangeNothingAfterThem) {
     sim::FailEnvLookup("ProgramData", EINVAL);
     sim::SetExitCode(-1);
-    EXPECT_EQ(Run(), 0);
+    ExpectRunThroughEveryRow();
     EXPECT_THAT(sim::Commands(), ElementsAre(StartsWith("msiexec /X")));
-    EXPECT_EQ(RowsAttempted(), Catalogue());
 }
 
 // Only "another installation is in progress" is waited out, 10 s at a time for at most 5 minutes
@@ -132,7 +132,7 @@ TEST_F(RunCleanupTest, BusyWindowsInstallerIsWaitedForAndNeverLeavesTheProductOr
         EXPECT_EQ(starts, expected) << c.what;
         EXPECT_THAT(sim::Violations(), IsEmpty()) << c.what;
         if (c.status == 0) {
-            EXPECT_EQ(RowsAttempted(), Catalogue()) << c.what;
+            EXPECT_EQ(RowsAttempted(), Catalogue) << c.what;
         } else {
             EXPECT_EQ(KeyCalls(), 0u) << c.what;
             for (const WCHAR* key : CleanupCatalogue::RegistryKeys) EXPECT_TRUE(sim::KeyExists(key)) << c.what;
@@ -143,31 +143,26 @@ TEST_F(RunCleanupTest, BusyWindowsInstallerIsWaitedForAndNeverLeavesTheProductOr
 TEST_F(RunCleanupTest, RowThatCannotBeDeletedDoesNotStopTheRowsAfterIt) {
     const std::wstring row5 = CleanupCatalogue::RegistryKeys[4];
     sim::FailCall(sim::Op::OpenKey, row5 + L"\\Sub", ERROR_ACCESS_DENIED);
-    EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(output_, std::string(WaitLine) + "Error opening key.\n");
+    ExpectRunThroughEveryRow("Error opening key.\n");
     EXPECT_TRUE(sim::KeyExists(row5 + L"\\Sub\\Deeper"));
-    EXPECT_EQ(RowsAttempted(), Catalogue());
     for (int row = 5; row < CleanupCatalogue::RegistryKeyCount; ++row)
         EXPECT_FALSE(sim::KeyExists(CleanupCatalogue::RegistryKeys[row]));
 }
 
 TEST_F(RunCleanupTest, AbsentRowsAreSkippedSilently) {
     sim::Reset();
-    EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(output_, WaitLine);
-    EXPECT_EQ(RowsAttempted(), Catalogue());
+    ExpectRunThroughEveryRow();
 }
 
 TEST_F(RunCleanupTest, ExitStatusIsZeroWhenNothingAtAllCanBeRemoved) {
     sim::FailEnvLookup("ProgramFiles", EINVAL);
     sim::SetExitCode(1);
-    std::string expected = WaitLine;
+    std::string errors;
     for (const WCHAR* key : CleanupCatalogue::RegistryKeys) {
         sim::FailCall(sim::Op::OpenKey, key, ERROR_ACCESS_DENIED);
-        expected += "Error opening key.\n";
+        errors += "Error opening key.\n";
     }
-    EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(output_, expected);
+    ExpectRunThroughEveryRow(errors);
     for (const WCHAR* key : CleanupCatalogue::RegistryKeys) EXPECT_TRUE(sim::KeyExists(key));
 }
 
@@ -180,10 +175,8 @@ TEST_F(RunCleanupTest, EveryCommandRunsInTheSystemDirectoryNotTheStartFolder) {
 
 TEST_F(RunCleanupTest, WithoutTheSystemDirectoryNoCommandRunsAndEveryRowIsStillDeleted) {
     sim::SetSystemDirectory(L"");
-    EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(output_, WaitLine);
+    ExpectRunThroughEveryRow();
     EXPECT_THAT(sim::Commands(), IsEmpty());
-    EXPECT_EQ(RowsAttempted(), Catalogue());
     for (const WCHAR* key : CleanupCatalogue::RegistryKeys) EXPECT_FALSE(sim::KeyExists(key));
 }
 

@@ -10,7 +10,6 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 const char BundleId[] = "{5307B30C-C252-350A-9AC4-2187A2492C94}";
-const char Installer[] = "C:\\Program Files\\Morvanta\\MoQUAV\\V1\\Installer.exe";
 
 std::string InstallerCommand(const std::string& programFiles, const std::string& programData,
                              const std::string& bundleId) {
@@ -39,7 +38,7 @@ TEST_F(UninstallBundleTest, StartsTheInstallerByItsPathWithTheManifestUnquoted) 
     EXPECT_EQ(UninstallBundle(BundleId), 3010);
     ASSERT_EQ(sim::Processes().size(), 1u);
     const sim::ProcessStart& installer = sim::Processes()[0];
-    EXPECT_EQ(installer.application, Installer);
+    EXPECT_EQ(installer.application, "C:\\Program Files\\Morvanta\\MoQUAV\\V1\\Installer.exe");
     EXPECT_EQ(installer.commandLine,
               "\"C:\\Program Files\\Morvanta\\MoQUAV\\V1\\Installer.exe\" -i uninstall --silent --trigger_point "
               "system -m C:\\ProgramData\\Morvanta\\QUAV\\metadata\\{5307B30C-C252-350A-9AC4-2187A2492C94}\\"

@@ -29,12 +29,16 @@ protected:
         return key;
     }
 
-    // NtDeleteKey through a handle that names the key itself, a link not followed.
-    static NTSTATUS DeleteThroughHandle(const std::wstring& relative, REGSAM access = DELETE) {
-        HKEY key = Open(relative, REG_OPTION_OPEN_LINK, access);
+    // NtDeleteKey through the handle, which is then closed.
+    static NTSTATUS DeleteAndClose(HKEY key) {
         const NTSTATUS status = NtDeleteKey(key);
         RegCloseKey(key);
         return status;
+    }
+
+    // NtDeleteKey through a handle that names the key itself, a link not followed.
+    static NTSTATUS DeleteThroughHandle(const std::wstring& relative, REGSAM access = DELETE) {
+        return DeleteAndClose(Open(relative, REG_OPTION_OPEN_LINK, access));
     }
 
     // The first subkey's name, or "status N" when the enumeration answers N.
@@ -43,6 +47,14 @@ protected:
         DWORD length = 260;
         const LONG status = EnumFirst(key, name, &length);
         return status == ERROR_SUCCESS ? std::wstring(name) : L"status " + std::to_wstring(status);
+    }
+
+    // The first subkey's name of the key opened for reading, which is then closed.
+    static std::wstring FirstSubkeyOf(const std::wstring& relative, DWORD options = 0) {
+        HKEY key = Open(relative, options);
+        const std::wstring first = FirstSubkey(key);
+        RegCloseKey(key);
+        return first;
     }
 
     static LONG EnumFirst(HKEY key, WCHAR* name, DWORD* length) {
@@ -71,21 +83,14 @@ TEST_F(RegistryBehaviour, AbsentKeyIsNotFoundForDeleteAndOpen) {
 
 TEST_F(RegistryBehaviour, NamesCompareCaseInsensitively) {
     ASSERT_TRUE(seed::CreateKey(Path(L"MixedCase\\Leaf")));
-    HKEY key = Open(L"mIXEDcASE\\LEAF");
-    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(Open(L"mIXEDcASE\\LEAF")), ERROR_SUCCESS);
     EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, Path(L"MIXEDCASE\\leaf").c_str()), ERROR_SUCCESS);
     EXPECT_FALSE(seed::KeyExists(Path(L"MixedCase\\Leaf")));
 }
 
 TEST_F(RegistryBehaviour, TrailingBackslashNamesTheSameKey) {
     ASSERT_TRUE(seed::CreateKey(Path(L"Slash\\Leaf")));
-    HKEY key = Open(L"Slash\\");
-    WCHAR name[260];
-    DWORD length = 260;
-    EXPECT_EQ(EnumFirst(key, name, &length), ERROR_SUCCESS);
-    EXPECT_EQ(std::wstring(name), L"Leaf");
-    RegCloseKey(key);
-
+    EXPECT_EQ(FirstSubkeyOf(L"Slash\\"), L"Leaf");
     EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, Path(L"Slash\\Leaf\\").c_str()), ERROR_SUCCESS);
     EXPECT_FALSE(seed::KeyExists(Path(L"Slash\\Leaf")));
 }
@@ -111,11 +116,7 @@ TEST_F(RegistryBehaviour, EnumerationListsSubkeysInCaseInsensitiveOrderWithStore
 
 TEST_F(RegistryBehaviour, EnumerationOfKeyWithoutSubkeysHasNoItems) {
     ASSERT_TRUE(seed::CreateKey(Path(L"Lonely")));
-    HKEY key = Open(L"Lonely");
-    WCHAR name[260];
-    DWORD length = 260;
-    EXPECT_EQ(EnumFirst(key, name, &length), ERROR_NO_MORE_ITEMS);
-    RegCloseKey(key);
+    EXPECT_EQ(FirstSubkeyOf(L"Lonely"), L"status 259");  // ERROR_NO_MORE_ITEMS
 }
 
 TEST_F(RegistryBehaviour, NameThatDoesNotFitGivesMoreData) {
@@ -164,13 +165,10 @@ TEST_F(RegistryBehaviour, HandleStaysOnItsKeyThroughARenameOfItselfOrAnAncestor)
         ASSERT_EQ(RegOpenKeyExW(held, L"Below", REG_OPTION_OPEN_LINK, DELETE | KEY_READ, &below), ERROR_SUCCESS);
         EXPECT_EQ(FirstSubkey(below), L"Deepest");
         ASSERT_EQ(RegOpenKeyExW(below, L"Deepest", REG_OPTION_OPEN_LINK, DELETE | KEY_READ, &deepest), ERROR_SUCCESS);
-        EXPECT_EQ(NtDeleteKey(deepest), STATUS_SUCCESS);
-        RegCloseKey(deepest);
-        EXPECT_EQ(NtDeleteKey(below), STATUS_SUCCESS);
-        RegCloseKey(below);
+        EXPECT_EQ(DeleteAndClose(deepest), STATUS_SUCCESS);
+        EXPECT_EQ(DeleteAndClose(below), STATUS_SUCCESS);
         EXPECT_EQ(FirstSubkey(held), L"status 259");
-        EXPECT_EQ(NtDeleteKey(held), STATUS_SUCCESS);
-        RegCloseKey(held);
+        EXPECT_EQ(DeleteAndClose(held), STATUS_SUCCESS);
         EXPECT_FALSE(seed::KeyExists(Path(renamed == L"Top" ? L"Renamed\\Held" : L"Top\\Renamed")));
         EXPECT_TRUE(seed::KeyExists(Path(renamed)));
         EXPECT_TRUE(seed::KeyExists(Path(L"Target\\Below")));
@@ -185,10 +183,8 @@ TEST_F(RegistryBehaviour, RelativeOpenAsALinkOfANameThatIsNowALinkOpensTheLink) 
     HKEY link = nullptr;
     ASSERT_EQ(RegOpenKeyExW(parent, L"Name", REG_OPTION_OPEN_LINK, DELETE | KEY_READ, &link), ERROR_SUCCESS);
     EXPECT_EQ(FirstSubkey(link), L"status 259");
-    EXPECT_EQ(NtDeleteKey(link), STATUS_SUCCESS);
-    RegCloseKey(link);
-    EXPECT_EQ(NtDeleteKey(parent), STATUS_SUCCESS);
-    RegCloseKey(parent);
+    EXPECT_EQ(DeleteAndClose(link), STATUS_SUCCESS);
+    EXPECT_EQ(DeleteAndClose(parent), STATUS_SUCCESS);
     EXPECT_TRUE(seed::KeyExists(Path(L"Target\\Child")));
 }
 
@@ -199,8 +195,7 @@ TEST_F(RegistryBehaviour, KeyNamesUpTo255CharactersMakePathsLongerThan519) {
     const std::wstring deep = longName + L"\\" + longName + L"\\" + longName;
     ASSERT_TRUE(seed::CreateKey(Path(deep)));
     EXPECT_GT(Path(deep).size(), 519u);
-    HKEY key = Open(deep);
-    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(Open(deep)), ERROR_SUCCESS);
     HKEY parent = Open(longName + L"\\" + longName, REG_OPTION_OPEN_LINK, DELETE | KEY_READ);
     WCHAR name[SubkeyNameCapacity];
     DWORD length = SubkeyNameCapacity;
@@ -208,8 +203,7 @@ TEST_F(RegistryBehaviour, KeyNamesUpTo255CharactersMakePathsLongerThan519) {
     EXPECT_EQ(std::wstring(name), longName);
     HKEY child = nullptr;
     EXPECT_EQ(RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, DELETE | KEY_READ, &child), ERROR_SUCCESS);
-    EXPECT_EQ(NtDeleteKey(child), STATUS_SUCCESS);
-    RegCloseKey(child);
+    EXPECT_EQ(DeleteAndClose(child), STATUS_SUCCESS);
     RegCloseKey(parent);
     EXPECT_FALSE(seed::KeyExists(Path(deep)));
 }
@@ -252,8 +246,7 @@ TEST_F(RegistryBehaviour, KeySecurityRefusesTheCombinedOpenAndGrantsTheOtherRigh
             EXPECT_EQ(FirstSubkey(key), row.listed);
             HKEY child = nullptr;
             if (!row.link && RegOpenKeyExW(key, L"Child", REG_OPTION_OPEN_LINK, DELETE | KEY_READ, &child) == ERROR_SUCCESS) {
-                EXPECT_EQ(NtDeleteKey(child), STATUS_SUCCESS);
-                RegCloseKey(child);
+                EXPECT_EQ(DeleteAndClose(child), STATUS_SUCCESS);
             }
             EXPECT_EQ(FirstSubkey(key), L"status 259");
             EXPECT_TRUE(seed::KeyExists(Path(name)));
@@ -265,28 +258,20 @@ TEST_F(RegistryBehaviour, KeySecurityRefusesTheCombinedOpenAndGrantsTheOtherRigh
 
 TEST_F(RegistryBehaviour, OpenLinkOptionOnAnOrdinaryKeyIsAnOrdinaryOpen) {
     ASSERT_TRUE(seed::CreateKey(Path(L"Plain\\Child")));
-    HKEY key = Open(L"Plain", REG_OPTION_OPEN_LINK);
-    EXPECT_EQ(FirstSubkey(key), L"Child");
-    RegCloseKey(key);
+    EXPECT_EQ(FirstSubkeyOf(L"Plain", REG_OPTION_OPEN_LINK), L"Child");
 }
 
 TEST_F(RegistryBehaviour, LinkOpenedAsALinkEnumeratesNothingAndOpenedPlainlyItsTarget) {
     ASSERT_TRUE(seed::CreateKey(Path(L"Target\\Child")));
     ASSERT_TRUE(seed::CreateLink(Path(L"Link"), Path(L"Target")));
-    HKEY link = Open(L"Link", REG_OPTION_OPEN_LINK);
-    EXPECT_EQ(FirstSubkey(link), L"status 259");
-    RegCloseKey(link);
-    HKEY target = Open(L"Link");
-    EXPECT_EQ(FirstSubkey(target), L"Child");
-    RegCloseKey(target);
+    EXPECT_EQ(FirstSubkeyOf(L"Link", REG_OPTION_OPEN_LINK), L"status 259");
+    EXPECT_EQ(FirstSubkeyOf(L"Link"), L"Child");
 }
 
 TEST_F(RegistryBehaviour, LinkInTheMiddleOfAPathIsFollowedEvenWithOpenLink) {
     ASSERT_TRUE(seed::CreateKey(Path(L"Target\\Child\\Grandchild")));
     ASSERT_TRUE(seed::CreateLink(Path(L"Link"), Path(L"Target")));
-    HKEY key = Open(L"Link\\Child", REG_OPTION_OPEN_LINK);
-    EXPECT_EQ(FirstSubkey(key), L"Grandchild");
-    RegCloseKey(key);
+    EXPECT_EQ(FirstSubkeyOf(L"Link\\Child", REG_OPTION_OPEN_LINK), L"Grandchild");
 }
 
 TEST_F(RegistryBehaviour, RegDeleteKeyOnALinkDeletesTheTargetAndLeavesTheLink) {
@@ -326,9 +311,7 @@ TEST_F(RegistryBehaviour, LinkToItselfCannotBeFollowedButOpensAsALink) {
     const LONG followed = RegOpenKeyExW(HKEY_LOCAL_MACHINE, Path(L"Loop").c_str(), 0, KEY_READ, &key);
     EXPECT_NE(followed, ERROR_SUCCESS);
     if (followed == ERROR_SUCCESS) RegCloseKey(key);
-    HKEY link = Open(L"Loop", REG_OPTION_OPEN_LINK);
-    EXPECT_EQ(FirstSubkey(link), L"status 259");
-    RegCloseKey(link);
+    EXPECT_EQ(FirstSubkeyOf(L"Loop", REG_OPTION_OPEN_LINK), L"status 259");
 }
 
 // How the program reads the machine's folders: a string value whole and unexpanded, its size in

@@ -17,3 +17,12 @@ protected:
         EXPECT_EQ(sim::LiveEnvCopies(), 0) << "environment copies not freed";
     }
 };
+
+// The lines of sim::KeyListing() that `keep` accepts.
+template <class Keep>
+std::vector<std::wstring> KeysWhere(const Keep& keep) {
+    std::vector<std::wstring> lines;
+    for (const auto& line : sim::KeyListing())
+        if (keep(line)) lines.push_back(line);
+    return lines;
+}
