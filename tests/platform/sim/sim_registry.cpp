@@ -54,10 +54,7 @@ struct Registry {
     bool otherProcessRunning = false;
 };
 
-Registry& State() {
-    static Registry registry;
-    return registry;
-}
+Registry& State() { static Registry registry; return registry; }
 
 std::shared_ptr<Key> FindSubkey(const Key& parent, const std::wstring& name) {
     const auto it = parent.subkeys.find(FoldCase(name));
@@ -257,9 +254,7 @@ void DenyAccess(const std::wstring& path, REGSAM access) {
 }
 
 void FailCall(Op op, const std::wstring& path, LONG status) { State().faults[{op, FoldCase(path)}] = status; }
-
 const std::vector<RegistryCall>& RegistryCalls() { return State().calls; }
-
 int OpenHandleCount() { return static_cast<int>(State().handles.size()); }
 
 }  // namespace sim

@@ -41,10 +41,7 @@ struct Runtime {
     std::vector<std::string> violations;
 };
 
-Runtime& State() {
-    static Runtime runtime;
-    return runtime;
-}
+Runtime& State() { static Runtime runtime; return runtime; }
 
 // A call the simulation does not model, or that Windows would not survive: named, then failed.
 template <typename Answer>
