@@ -40,28 +40,22 @@ using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 
 struct STARTUPINFOA {
     DWORD cb;
-    LPSTR lpReserved;
-    LPSTR lpDesktop;
-    LPSTR lpTitle;
+    LPSTR lpReserved, lpDesktop, lpTitle;
     DWORD dwX, dwY, dwXSize, dwYSize, dwXCountChars, dwYCountChars, dwFillAttribute, dwFlags;
-    WORD wShowWindow;
-    WORD cbReserved2;
+    WORD wShowWindow, cbReserved2;
     LPBYTE lpReserved2;
     HANDLE hStdInput, hStdOutput, hStdError;
 };
 using LPSTARTUPINFOA = STARTUPINFOA*;
 
 struct PROCESS_INFORMATION {
-    HANDLE hProcess;
-    HANDLE hThread;
-    DWORD dwProcessId;
-    DWORD dwThreadId;
+    HANDLE hProcess, hThread;
+    DWORD dwProcessId, dwThreadId;
 };
 using LPPROCESS_INFORMATION = PROCESS_INFORMATION*;
 
 struct FILETIME {
-    DWORD dwLowDateTime;
-    DWORD dwHighDateTime;
+    DWORD dwLowDateTime, dwHighDateTime;
 };
 using PFILETIME = FILETIME*;
 
@@ -114,26 +108,21 @@ extern "C" char SimLocalMachine;
 extern "C" {
 LONG WINAPI RegDeleteKeyW(HKEY key, LPCWSTR subKey);
 LONG WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM desired, PHKEY result);
-LONG WINAPI RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength,
-                          LPDWORD reserved, LPWSTR className, LPDWORD classLength,
-                          PFILETIME lastWriteTime);
+LONG WINAPI RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
+                          LPWSTR className, LPDWORD classLength, PFILETIME lastWriteTime);
 LONG WINAPI RegCloseKey(HKEY key);
 int WINAPI lstrlenW(LPCWSTR text);
 NTSTATUS NTAPI NtDeleteKey(HANDLE key);
-LONG WINAPI RegGetValueW(HKEY key, LPCWSTR subKey, LPCWSTR value, DWORD flags, LPDWORD type,
-                         PVOID data, LPDWORD size);
+LONG WINAPI RegGetValueW(HKEY key, LPCWSTR subKey, LPCWSTR value, DWORD flags, LPDWORD type, PVOID data, LPDWORD size);
 UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT size);
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
 UINT WINAPI GetSystemWindowsDirectoryW(LPWSTR buffer, UINT size);
 BOOL WINAPI SetCurrentDirectoryW(LPCWSTR path);
-int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide,
-                               int capacity);
-int WINAPI CompareStringOrdinal(LPCWSTR first, int firstLength, LPCWSTR second, int secondLength,
-                                BOOL ignoreCase);
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide, int capacity);
+int WINAPI CompareStringOrdinal(LPCWSTR first, int firstLength, LPCWSTR second, int secondLength, BOOL ignoreCase);
 BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES process,
-                           LPSECURITY_ATTRIBUTES thread, BOOL inheritHandles, DWORD flags,
-                           LPVOID environment, LPCSTR directory, LPSTARTUPINFOA startup,
-                           LPPROCESS_INFORMATION information);
+                           LPSECURITY_ATTRIBUTES thread, BOOL inheritHandles, DWORD flags, LPVOID environment,
+                           LPCSTR directory, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION information);
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL WINAPI GetExitCodeProcess(HANDLE process, LPDWORD status);
 BOOL WINAPI CloseHandle(HANDLE handle);

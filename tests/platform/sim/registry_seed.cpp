@@ -24,16 +24,13 @@ void EndRegistryTest() {
 }
 
 bool CreateKey(const std::wstring& path) { return sim::CreateKey(path); }
-
 bool CreateLink(const std::wstring& path, const std::wstring& target) { return sim::CreateLink(path, target); }
-
 bool KeyExists(const std::wstring& path) { return sim::KeyExists(path); }
+bool RenameKey(const std::wstring& path, const std::wstring& newName) { return sim::RenameKey(path, newName); }
 
 bool SetValue(const std::wstring& path, const std::wstring& name, unsigned long type, const std::wstring& text) {
     return sim::SetValue(path, name, static_cast<DWORD>(type), text);
 }
-
-bool RenameKey(const std::wstring& path, const std::wstring& newName) { return sim::RenameKey(path, newName); }
 
 bool DenyAccess(const std::wstring& path, unsigned long access) {
     if (!sim::KeyExists(path)) return false;

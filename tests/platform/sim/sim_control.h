@@ -79,8 +79,6 @@ void SetExitCode(DWORD status);
 void SetExitCodes(const std::string& application, std::vector<DWORD> statuses);
 // Every started process takes this long, on the simulated clock, until its end is waited for.
 void SetRunTime(DWORD milliseconds);
-// The clock GetTickCount64 reads, in milliseconds from Reset; only Sleep and processes advance it.
-ULONGLONG Now();
 void FailProcessStart();  // CreateProcessA answers FALSE
 void OnProcessStart(std::function<void(const char* commandLine)> observer);
 int OpenProcessHandleCount();
@@ -90,7 +88,6 @@ std::vector<std::wstring> CommandDirectories();
 
 // The machine's folders in HKLM; after Reset, "C:\Program Files" and Windows' own
 // "%SystemDrive%\ProgramData". The environment holds neither until a test sets it.
-extern const wchar_t WindowsDirectory[];
 void SetMachineFolders(const std::wstring& programFiles, const std::wstring& programData);
 
 // The process starts in StartDirectory; GetSystemDirectoryW answers SystemDirectory unless

@@ -7,13 +7,10 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <iterator>
 #include <map>
 #include <memory>
-#include <tuple>
-
-extern "C" {
-char SimLocalMachine;
-}
+#include <optional>
 
 namespace {
 
@@ -27,7 +24,7 @@ constexpr int MaxLinkFollows = 16;
 struct Key {
     std::wstring name;
     Key* parent = nullptr;
-    std::vector<std::shared_ptr<Key>> subkeys;  // sorted by FoldCase(name)
+    std::map<std::wstring, std::shared_ptr<Key>> subkeys;  // by FoldCase(name), so in enumeration order
     bool deleted = false;
     bool link = false;
     std::wstring target;  // a link's target, relative to HKEY_LOCAL_MACHINE
@@ -41,83 +38,64 @@ struct OpenKey {
     REGSAM access;
 };
 
-std::wstring FoldCase(const std::wstring& text) {
-    std::wstring folded = text;
-    for (auto& c : folded) c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
-    return folded;
+std::wstring FoldCase(std::wstring text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](wchar_t c) { return static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c))); });
+    return text;
 }
 
 struct Registry {
     std::shared_ptr<Key> root = std::make_shared<Key>();
     std::map<std::uintptr_t, OpenKey> handles;
     std::uintptr_t nextHandle = 0x1000;
-    std::map<std::tuple<sim::Op, std::wstring>, LONG> faults;
+    std::map<std::pair<sim::Op, std::wstring>, LONG> faults;
     std::vector<sim::RegistryCall> calls;
     std::function<void()> otherProcess;
     bool otherProcessRunning = false;
 };
 
-Registry& State() {
-    static Registry registry;
-    return registry;
-}
+Registry& State() { static Registry registry; return registry; }
 
-std::vector<std::shared_ptr<Key>>::iterator FindSubkey(Key& parent, const std::wstring& name) {
-    const auto folded = FoldCase(name);
-    return std::find_if(parent.subkeys.begin(), parent.subkeys.end(),
-                        [&](const auto& k) { return FoldCase(k->name) == folded; });
-}
-
-void InsertSorted(Key& parent, const std::shared_ptr<Key>& child) {
-    const auto folded = FoldCase(child->name);
-    auto at = std::find_if(parent.subkeys.begin(), parent.subkeys.end(),
-                           [&](const auto& k) { return FoldCase(k->name) > folded; });
-    parent.subkeys.insert(at, child);
+std::shared_ptr<Key> FindSubkey(const Key& parent, const std::wstring& name) {
+    const auto it = parent.subkeys.find(FoldCase(name));
+    return it == parent.subkeys.end() ? nullptr : it->second;
 }
 
 std::shared_ptr<Key> AddSubkey(Key& parent, const std::wstring& name) {
-    auto child = std::make_shared<Key>();
-    child->name = name;
-    child->parent = &parent;
-    InsertSorted(parent, child);
+    auto child = std::make_shared<Key>(Key{name, &parent});
+    parent.subkeys[FoldCase(name)] = child;
     return child;
 }
 
+bool ValidName(const std::wstring& name) {
+    return !name.empty() && name.size() <= MaxKeyNameLength && name.find(L'\\') == std::wstring::npos;
+}
+
 // Splits a path into names; one trailing backslash is accepted, as Windows does.
-bool SplitPath(const std::wstring& path, std::vector<std::wstring>& names) {
+bool SplitPath(std::wstring path, std::vector<std::wstring>& names) {
+    if (!path.empty() && path.back() == L'\\') path.pop_back();
     names.clear();
-    std::wstring name;
-    for (std::size_t i = 0; i <= path.size(); ++i) {
-        if (i < path.size() && path[i] != L'\\') {
-            name += path[i];
-            continue;
-        }
-        if (name.empty()) return i == path.size() && !names.empty();
-        if (name.size() > MaxKeyNameLength) return false;
-        names.push_back(name);
-        name.clear();
+    for (std::size_t start = 0; start <= path.size(); start += names.back().size() + 1) {
+        names.push_back(path.substr(start, path.find(L'\\', start) - start));
+        if (!ValidName(names.back())) return false;
     }
     return true;
 }
 
-// Walks from start to the key a path names, following every link on the way and the last one
+// Walks from key to the key a path names, following every link on the way and the last one
 // too unless openLink; a link's target is absolute. With create, missing keys are made.
 // Answers a Win32 status.
-LONG Resolve(std::shared_ptr<Key> start, const std::wstring& path, bool openLink, bool create,
-             std::shared_ptr<Key>& found, int& follows) {
+LONG Walk(std::shared_ptr<Key> key, const std::wstring& path, bool openLink, bool create,
+          std::shared_ptr<Key>& found, int& follows) {
     std::vector<std::wstring> names;
     if (!SplitPath(path, names)) return ERROR_INVALID_PARAMETER;
-    auto key = std::move(start);
     for (std::size_t i = 0; i < names.size(); ++i) {
-        auto it = FindSubkey(*key, names[i]);
-        std::shared_ptr<Key> next;
-        if (it != key->subkeys.end()) next = *it;
-        else if (create) next = AddSubkey(*key, names[i]);
-        else return ERROR_FILE_NOT_FOUND;
-        const bool last = i + 1 == names.size();
-        if (next->link && !(last && openLink)) {
+        auto next = FindSubkey(*key, names[i]);
+        if (!next && !create) return ERROR_FILE_NOT_FOUND;
+        if (!next) next = AddSubkey(*key, names[i]);
+        if (next->link && !(openLink && i + 1 == names.size())) {
             if (++follows > MaxLinkFollows) return ERROR_INVALID_PARAMETER;
-            const LONG status = Resolve(State().root, next->target, false, false, next, follows);
+            const LONG status = Walk(State().root, next->target, false, false, next, follows);
             if (status != ERROR_SUCCESS) return status;
         }
         key = next;
@@ -126,13 +104,17 @@ LONG Resolve(std::shared_ptr<Key> start, const std::wstring& path, bool openLink
     return ERROR_SUCCESS;
 }
 
-LONG Resolve(const std::wstring& path, bool openLink, bool create, std::shared_ptr<Key>& found) {
+// From HKEY_LOCAL_MACHINE unless from another key.
+LONG Resolve(const std::wstring& path, bool openLink, std::shared_ptr<Key>& found, bool create = false,
+             const std::shared_ptr<Key>& from = nullptr) {
     int follows = 0;
-    return Resolve(State().root, path, openLink, create, found, follows);
+    return Walk(from ? from : State().root, path, openLink, create, found, follows);
 }
 
-LONG Resolve(const std::wstring& path, bool openLink, std::shared_ptr<Key>& found) {
-    return Resolve(path, openLink, false, found);
+// For the arrangement, which needs no status: the key, or null.
+std::shared_ptr<Key> Find(const std::wstring& path, bool openLink, bool create = false) {
+    std::shared_ptr<Key> key;
+    return Resolve(path, openLink, key, create) == ERROR_SUCCESS ? key : nullptr;
 }
 
 // Another process's turn comes before each of the program's calls; its own work is no call.
@@ -162,11 +144,9 @@ LONG Log(sim::Op op, const std::wstring& path, LONG status, DWORD options = 0, R
     return status;
 }
 
-bool Injected(sim::Op op, const std::wstring& path, LONG& status) {
-    auto it = State().faults.find({op, FoldCase(path)});
-    if (it == State().faults.end()) return false;
-    status = it->second;
-    return true;
+std::optional<LONG> Injected(sim::Op op, const std::wstring& path) {
+    const auto it = State().faults.find({op, FoldCase(path)});
+    return it == State().faults.end() ? std::nullopt : std::optional<LONG>(it->second);
 }
 
 bool Runaway(sim::Op op, const std::wstring& path) {
@@ -199,20 +179,20 @@ bool ValidPath(LPCWSTR path) {
 
 void MarkDeleted(Key& key) {
     key.deleted = true;
-    for (const auto& child : key.subkeys) MarkDeleted(*child);
+    for (const auto& child : key.subkeys) MarkDeleted(*child.second);
 }
 
 // Takes the key, and whatever is below it, out of the registry; open handles keep them.
 void Remove(Key& key) {
-    key.parent->subkeys.erase(FindSubkey(*key.parent, key.name));
+    key.parent->subkeys.erase(FoldCase(key.name));
     MarkDeleted(key);
 }
 
-void List(const Key& key, const std::wstring& path, std::vector<std::wstring>& lines) {
-    for (const auto& child : key.subkeys) {
-        const std::wstring childPath = path.empty() ? child->name : path + L"\\" + child->name;
-        lines.push_back(child->link ? childPath + L" -> " + child->target : childPath);
-        List(*child, childPath, lines);
+void List(const Key& key, std::vector<std::wstring>& lines) {
+    for (const auto& entry : key.subkeys) {
+        const Key& child = *entry.second;
+        lines.push_back(child.link ? PathOf(child) + L" -> " + child.target : PathOf(child));
+        List(child, lines);
     }
 }
 
@@ -222,84 +202,66 @@ namespace sim {
 
 void ResetRegistry() { State() = Registry{}; }
 
-bool CreateKey(const std::wstring& path) {
-    std::shared_ptr<Key> key;
-    return Resolve(path, false, true, key) == ERROR_SUCCESS;
-}
+bool CreateKey(const std::wstring& path) { return Find(path, false, true) != nullptr; }
 
 bool CreateLink(const std::wstring& path, const std::wstring& target) {  // NOLINT(bugprone-easily-swappable-parameters): both are key paths, link first as in sim_control.h
     const auto cut = path.rfind(L'\\');
-    std::shared_ptr<Key> parent = State().root;
-    if (cut != std::wstring::npos && Resolve(path.substr(0, cut), false, true, parent) != ERROR_SUCCESS)
-        return false;
+    const auto parent = cut == std::wstring::npos ? State().root : Find(path.substr(0, cut), false, true);
     const std::wstring name = cut == std::wstring::npos ? path : path.substr(cut + 1);
-    std::vector<std::wstring> names;
-    if (!SplitPath(name, names) || names.size() != 1 || FindSubkey(*parent, name) != parent->subkeys.end())
-        return false;
+    if (!parent || !ValidName(name) || FindSubkey(*parent, name)) return false;
     auto link = AddSubkey(*parent, name);
     link->link = true;
     link->target = target;
     return true;
 }
 
-bool KeyExists(const std::wstring& path) {
-    std::shared_ptr<Key> key;
-    return Resolve(path, true, key) == ERROR_SUCCESS;
-}
+bool KeyExists(const std::wstring& path) { return Find(path, true) != nullptr; }
 
 std::vector<std::wstring> KeyListing() {
     std::vector<std::wstring> lines;
-    List(*State().root, L"", lines);
+    List(*State().root, lines);
     return lines;
 }
 
 // The same key under a new name, as RegRenameKey does: open handles stay on it.
 bool RenameKey(const std::wstring& path, const std::wstring& newName) {  // NOLINT(bugprone-easily-swappable-parameters): RegRenameKey's order, key then new name
-    std::shared_ptr<Key> key;
-    std::vector<std::wstring> names;
-    if (Resolve(path, true, key) != ERROR_SUCCESS || key == State().root) return false;
-    if (newName.find(L'\\') != std::wstring::npos || !SplitPath(newName, names)) return false;
-    Key& parent = *key->parent;
-    if (FindSubkey(parent, newName) != parent.subkeys.end()) return false;
-    parent.subkeys.erase(FindSubkey(parent, key->name));
+    const auto key = Find(path, true);
+    if (!key || key == State().root || !ValidName(newName) || FindSubkey(*key->parent, newName)) return false;
+    key->parent->subkeys.erase(FoldCase(key->name));
     key->name = newName;
-    InsertSorted(parent, key);
+    key->parent->subkeys[FoldCase(newName)] = key;
     return true;
 }
 
 bool DeleteTree(const std::wstring& path) {
-    std::shared_ptr<Key> key;
-    if (Resolve(path, true, key) != ERROR_SUCCESS || key == State().root) return false;
+    const auto key = Find(path, true);
+    if (!key || key == State().root) return false;
     Remove(*key);
     return true;
 }
 
 bool SetValue(const std::wstring& path, const std::wstring& name, DWORD type, const std::wstring& data) {  // NOLINT(bugprone-easily-swappable-parameters): key, then value name, as RegSetKeyValueW
-    std::shared_ptr<Key> key;
-    if (Resolve(path, false, true, key) != ERROR_SUCCESS) return false;
-    key->values[FoldCase(name)] = {type, data};
-    return true;
+    const auto key = Find(path, false, true);
+    if (key) key->values[FoldCase(name)] = {type, data};
+    return key != nullptr;
 }
 
 void SetOtherProcess(std::function<void()> turn) { State().otherProcess = std::move(turn); }
 
 void DenyAccess(const std::wstring& path, REGSAM access) {
-    std::shared_ptr<Key> key;
-    if (Resolve(path, true, key) == ERROR_SUCCESS) key->denied = access;
+    if (const auto key = Find(path, true)) key->denied = access;
     else ReportViolation("registry: DenyAccess on a missing key (" + Narrow(path) + ")");
 }
 
-void FailCall(Op op, const std::wstring& path, LONG status) {
-    State().faults[{op, FoldCase(path)}] = status;
-}
-
+void FailCall(Op op, const std::wstring& path, LONG status) { State().faults[{op, FoldCase(path)}] = status; }
 const std::vector<RegistryCall>& RegistryCalls() { return State().calls; }
-
 int OpenHandleCount() { return static_cast<int>(State().handles.size()); }
 
 }  // namespace sim
 
 extern "C" {
+
+char SimLocalMachine;
 
 // As on Windows: an open of the key for DELETE, a delete and a close, with a link followed.
 // cppcheck-suppress constParameter ; the Windows signature
@@ -309,14 +271,12 @@ LONG WINAPI RegDeleteKeyW(HKEY root, LPCWSTR subKey) {
     if (Runaway(sim::Op::DeleteKey, path)) return ERROR_CALL_NOT_IMPLEMENTED;
     if (root != HKEY_LOCAL_MACHINE) return Unmodelled(sim::Op::DeleteKey, path, "root other than HKLM");
     if (!ValidPath(subKey)) return Unmodelled(sim::Op::DeleteKey, path, "empty or malformed path");
-    LONG status;
-    if (Injected(sim::Op::DeleteKey, path, status)) return Log(sim::Op::DeleteKey, path, status);
+    if (const auto injected = Injected(sim::Op::DeleteKey, path)) return Log(sim::Op::DeleteKey, path, *injected);
     std::shared_ptr<Key> key;
-    status = Resolve(path, false, key);
-    if (status != ERROR_SUCCESS) return Log(sim::Op::DeleteKey, path, status);
-    if ((key->denied & DELETE) || !key->subkeys.empty()) return Log(sim::Op::DeleteKey, path, ERROR_ACCESS_DENIED);
-    Remove(*key);
-    return Log(sim::Op::DeleteKey, path, ERROR_SUCCESS);
+    LONG status = Resolve(path, false, key);
+    if (status == ERROR_SUCCESS && ((key->denied & DELETE) || !key->subkeys.empty())) status = ERROR_ACCESS_DENIED;
+    if (status == ERROR_SUCCESS) Remove(*key);
+    return Log(sim::Op::DeleteKey, path, status);
 }
 
 // cppcheck-suppress constParameter ; the Windows signature
@@ -333,15 +293,12 @@ LONG WINAPI RegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD options, REGSAM desir
         (desired != KEY_READ && desired != DELETE && desired != (KEY_READ | DELETE)) || result == nullptr)
         return Unmodelled(sim::Op::OpenKey, path, "options, access or result not modelled");
     if (!ValidPath(subKey)) return Unmodelled(sim::Op::OpenKey, path, "empty or malformed path");
-    LONG status;
-    if (Injected(sim::Op::OpenKey, path, status)) return Log(sim::Op::OpenKey, path, status, options, desired);
+    if (const auto injected = Injected(sim::Op::OpenKey, path))
+        return Log(sim::Op::OpenKey, path, *injected, options, desired);
     std::shared_ptr<Key> key;
-    if (base && base->key->deleted) {
-        status = ERROR_KEY_DELETED;
-    } else {
-        int follows = 0;
-        status = Resolve(base ? base->key : State().root, name, options == REG_OPTION_OPEN_LINK, false, key, follows);
-    }
+    LONG status = ERROR_KEY_DELETED;
+    if (!base || !base->key->deleted)
+        status = Resolve(name, options == REG_OPTION_OPEN_LINK, key, false, base ? base->key : nullptr);
     if (status == ERROR_SUCCESS && (key->denied & desired)) status = ERROR_ACCESS_DENIED;
     if (status != ERROR_SUCCESS) return Log(sim::Op::OpenKey, path, status, options, desired);
     const auto handle = State().nextHandle++;
@@ -362,17 +319,16 @@ LONG WINAPI RegEnumKeyExW(HKEY handle, DWORD index, LPWSTR name, LPDWORD nameLen
     if (Runaway(sim::Op::EnumKey, open->path)) return ERROR_CALL_NOT_IMPLEMENTED;
     if (!name || !nameLength || reserved || className || classLength)
         return Unmodelled(sim::Op::EnumKey, open->path, "arguments not modelled");
-    LONG status;
-    if (Injected(sim::Op::EnumKey, open->path, status)) return Log(sim::Op::EnumKey, open->path, status);
+    if (const auto injected = Injected(sim::Op::EnumKey, open->path))
+        return Log(sim::Op::EnumKey, open->path, *injected);
     if (!(open->access & KEY_ENUMERATE_SUB_KEYS)) return Log(sim::Op::EnumKey, open->path, ERROR_ACCESS_DENIED);
     const Key& key = *open->key;
     if (key.deleted) return Log(sim::Op::EnumKey, open->path, ERROR_KEY_DELETED);
     if (index >= key.subkeys.size()) return Log(sim::Op::EnumKey, open->path, ERROR_NO_MORE_ITEMS);
-    const std::wstring& found = key.subkeys[index]->name;
+    const std::wstring& found = std::next(key.subkeys.begin(), index)->second->name;
     // Too small a buffer: nothing is written, neither the name nor its length.
     if (found.size() >= *nameLength) return Log(sim::Op::EnumKey, open->path, ERROR_MORE_DATA);
-    std::copy(found.begin(), found.end(), name);
-    name[found.size()] = L'\0';
+    std::wmemcpy(name, found.c_str(), found.size() + 1);
     *nameLength = static_cast<DWORD>(found.size());
     if (lastWriteTime) *lastWriteTime = FILETIME{0, 0};
     return Log(sim::Op::EnumKey, open->path, ERROR_SUCCESS);
@@ -394,8 +350,8 @@ NTSTATUS NTAPI NtDeleteKey(HANDLE handle) {
     OpenKey* open = Lookup(handle);
     if (!open) return InvalidHandle(sim::Op::NtDeleteKey, STATUS_INVALID_HANDLE);
     if (Runaway(sim::Op::NtDeleteKey, open->path)) return STATUS_NOT_IMPLEMENTED;
-    LONG status;
-    if (Injected(sim::Op::NtDeleteKey, open->path, status)) return Log(sim::Op::NtDeleteKey, open->path, status);
+    if (const auto injected = Injected(sim::Op::NtDeleteKey, open->path))
+        return Log(sim::Op::NtDeleteKey, open->path, *injected);
     Key& key = *open->key;
     if (!(open->access & DELETE)) return Log(sim::Op::NtDeleteKey, open->path, STATUS_ACCESS_DENIED);
     // Wine answers success for a key another handle already deleted.
@@ -416,10 +372,9 @@ LONG WINAPI RegGetValueW(HKEY root, LPCWSTR subKey, LPCWSTR value, DWORD flags, 
         return Unmodelled(sim::Op::GetValue, path, "root, key or value name not modelled");
     if (flags != (RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND) || !data || !size)
         return Unmodelled(sim::Op::GetValue, path, "flags or buffers not modelled");
-    LONG status;
-    if (Injected(sim::Op::GetValue, path, status)) return Log(sim::Op::GetValue, path, status);
+    if (const auto injected = Injected(sim::Op::GetValue, path)) return Log(sim::Op::GetValue, path, *injected);
     std::shared_ptr<Key> key;
-    status = Resolve(subKey, false, key);
+    const LONG status = Resolve(subKey, false, key);
     if (status != ERROR_SUCCESS) return Log(sim::Op::GetValue, path, status);
     if (key->denied & KEY_READ) return Log(sim::Op::GetValue, path, ERROR_ACCESS_DENIED);
     const auto found = key->values.find(FoldCase(value));

@@ -28,7 +28,7 @@ struct Runtime {
     DWORD exitCode = 0;
     std::map<std::string, std::vector<DWORD>> exitCodes;  // per program, the next first
     DWORD runTime = 0;
-    ULONGLONG clock = 0;
+    ULONGLONG clock = 0;  // milliseconds from Reset; only Sleep and waited-for processes advance it
     bool failProcessStart = false;
     std::function<void(const char*)> onProcessStart;
     std::vector<sim::ProcessStart> processes;
@@ -41,45 +41,58 @@ struct Runtime {
     std::vector<std::string> violations;
 };
 
-Runtime& State() {
-    static Runtime runtime;
-    return runtime;
+Runtime& State() { static Runtime runtime; return runtime; }
+
+// A call the simulation does not model, or that Windows would not survive: named, then failed.
+template <typename Answer>
+Answer Refuse(const std::string& what, Answer answer) {
+    sim::ReportViolation(what);
+    return answer;
 }
 
-// Checks shared by the bounded functions: pointers set and a capacity to write in.
-template <typename Char>
-bool UsableArguments(const char* function, Char* destination, rsize_t capacity, const Char* source) {
-    if (destination && capacity != 0 && source) return true;
-    sim::ReportViolation(std::string(function) + ": null pointer or zero capacity");
-    if (destination && capacity) destination[0] = 0;
-    return false;
+// The open process or thread handle's process, or null.
+sim::ProcessStart* ProcessOf(HANDLE handle) {
+    const auto it = State().processHandles.find(reinterpret_cast<std::uintptr_t>(handle));
+    return it == State().processHandles.end() ? nullptr : &State().processes[it->second];
 }
 
-// For appends, also a destination terminated within its capacity; length receives its length.
+// The length of text up to its terminator, looking at no more than limit characters.
 template <typename Char>
-bool UsableDestination(const char* function, Char* destination, rsize_t capacity,
-                       const Char* source, std::size_t& length) {
-    if (!UsableArguments(function, destination, capacity, source)) return false;
-    length = 0;
-    while (length < capacity && destination[length] != 0) ++length;
-    if (length < capacity) return true;
-    sim::ReportViolation(std::string(function) + ": destination not terminated");
-    destination[0] = 0;
-    return false;
-}
-
-template <typename Char>
-errno_t BoundedAppend(const char* function, Char* destination, rsize_t capacity,
-                      std::size_t start, const Char* source, std::size_t count) {
+std::size_t BoundedLength(const Char* text, std::size_t limit) {
     std::size_t length = 0;
-    while (length < count && source[length] != 0) ++length;
-    if (start + length >= capacity) {
-        sim::ReportViolation(std::string(function) + ": result exceeds capacity " +
-                             std::to_string(capacity));
-        destination[0] = 0;
-        return ERANGE;
+    while (length < limit && text[length] != 0) ++length;
+    return length;
+}
+
+// The directory the Get*DirectoryW/A calls answer: its length, or the size a buffer needs.
+template <typename Char>
+UINT CopyDirectory(const std::wstring& directory, Char* buffer, UINT size) {
+    if (!buffer || directory.size() >= size) return static_cast<UINT>(directory.size() + 1);
+    std::transform(directory.c_str(), directory.c_str() + directory.size() + 1, buffer,
+                   [](wchar_t c) { return static_cast<Char>(c); });
+    return static_cast<UINT>(directory.size());
+}
+
+// The runtime's bounded copy and appends: pointers set, a capacity to write in, an append's
+// destination terminated within it, and a result that fits; else the destination is emptied.
+template <typename Char>
+errno_t BoundedAppend(const char* function, Char* destination, rsize_t capacity, const Char* source,
+                      std::size_t count, bool append) {
+    if (!destination || capacity == 0 || !source) {
+        if (destination && capacity) destination[0] = 0;
+        return Refuse(std::string(function) + ": null pointer or zero capacity", EINVAL);
     }
-    for (std::size_t i = 0; i < length; ++i) destination[start + i] = source[i];
+    const std::size_t start = append ? BoundedLength(destination, capacity) : 0;
+    if (start == capacity) {
+        destination[0] = 0;
+        return Refuse(std::string(function) + ": destination not terminated", EINVAL);
+    }
+    const std::size_t length = BoundedLength(source, count);
+    if (start + length >= capacity) {
+        destination[0] = 0;
+        return Refuse(std::string(function) + ": result exceeds capacity " + std::to_string(capacity), ERANGE);
+    }
+    std::copy_n(source, length, destination + start);
     destination[start + length] = 0;
     return 0;
 }
@@ -97,13 +110,10 @@ void Reset() {
 }
 
 void SetEnv(const std::string& name, const std::string& value) { State().env[name] = value; }
-
 void FailEnvLookup(const std::string& name, errno_t error) { State().failingLookups[name] = error; }
-
 int LiveEnvCopies() { return static_cast<int>(State().liveCopies.size()); }
 
 const std::vector<ProcessStart>& Processes() { return State().processes; }
-
 void SetExitCode(DWORD status) { State().exitCode = status; }
 
 void SetExitCodes(const std::string& application, std::vector<DWORD> statuses) {
@@ -111,28 +121,21 @@ void SetExitCodes(const std::string& application, std::vector<DWORD> statuses) {
 }
 
 void SetRunTime(DWORD milliseconds) { State().runTime = milliseconds; }
-
-ULONGLONG Now() { return State().clock; }
-
 void FailProcessStart() { State().failProcessStart = true; }
-
 void OnProcessStart(std::function<void(const char*)> observer) { State().onProcessStart = std::move(observer); }
-
 int OpenProcessHandleCount() { return static_cast<int>(State().processHandles.size()); }
 
-std::vector<std::string> Commands() {
-    std::vector<std::string> lines(State().processes.size());
-    std::transform(State().processes.begin(), State().processes.end(), lines.begin(),
-                   [](const ProcessStart& process) { return process.commandLine; });
-    return lines;
+// One field of every process, in the order they started.
+template <typename Field>
+std::vector<Field> EachProcess(Field ProcessStart::*field) {
+    std::vector<Field> values(State().processes.size());
+    std::transform(State().processes.begin(), State().processes.end(), values.begin(),
+                   [field](const ProcessStart& process) { return process.*field; });
+    return values;
 }
 
-std::vector<std::wstring> CommandDirectories() {
-    std::vector<std::wstring> directories(State().processes.size());
-    std::transform(State().processes.begin(), State().processes.end(), directories.begin(),
-                   [](const ProcessStart& process) { return process.directory; });
-    return directories;
-}
+std::vector<std::string> Commands() { return EachProcess(&ProcessStart::commandLine); }
+std::vector<std::wstring> CommandDirectories() { return EachProcess(&ProcessStart::directory); }
 
 void SetMachineFolders(const std::wstring& programFiles, const std::wstring& programData) {
     SetValue(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", L"ProgramFilesDir", REG_SZ, programFiles);
@@ -141,9 +144,7 @@ void SetMachineFolders(const std::wstring& programFiles, const std::wstring& pro
 }
 
 void SetSystemDirectory(const std::wstring& directory) { State().systemDirectory = directory; }
-
 void FailSetCurrentDirectory() { State().failSetCurrentDirectory = true; }
-
 std::wstring CurrentDirectory() { return State().currentDirectory; }
 
 const std::vector<std::string>& Violations() { return State().violations; }
@@ -158,10 +159,7 @@ void ReportViolation(const std::string& what) {
 extern "C" {
 
 errno_t _dupenv_s(char** buffer, std::size_t* size, const char* name) {
-    if (!buffer || !name) {
-        sim::ReportViolation("_dupenv_s: null buffer or name");
-        return EINVAL;
-    }
+    if (!buffer || !name) return Refuse("_dupenv_s: null buffer or name", EINVAL);
     *buffer = nullptr;
     if (size) *size = 0;
     auto failing = State().failingLookups.find(name);
@@ -186,10 +184,7 @@ void __wrap_free(void* pointer) {  // NOLINT(bugprone-reserved-identifier,cert-d
 
 // The command processor takes its name from COMSPEC and runs what the user's AutoRun says:
 // the program never goes through it.
-int system(const char* /*command*/) {
-    sim::ReportViolation("system: the command processor is never to be used");
-    return -1;
-}
+int system(const char* /*command*/) { return Refuse("system: the command processor is never to be used", -1); }
 
 // Only what the program asks for is modelled: an absolute program name, never looked up, with
 // handles, environment and current directory inherited and default startup information.
@@ -204,10 +199,8 @@ BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATT
     const bool absolute = application && std::isalpha(static_cast<unsigned char>(application[0])) &&
                           application[1] == ':' && application[2] == '\\';
     if (!absolute || !commandLine || process || thread || flags != 0 || environment || directory ||
-        !startup || startup->cb != sizeof(STARTUPINFOA) || startup->dwFlags != 0 || !information) {
-        sim::ReportViolation("CreateProcessA: arguments not modelled");
-        return FALSE;
-    }
+        !startup || startup->cb != sizeof(STARTUPINFOA) || startup->dwFlags != 0 || !information)
+        return Refuse("CreateProcessA: arguments not modelled", FALSE);
     if (State().failProcessStart) return FALSE;
     DWORD exitCode = State().exitCode;
     auto codes = State().exitCodes.find(application);
@@ -234,23 +227,18 @@ BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATT
 // NOLINTEND(bugprone-easily-swappable-parameters)
 
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-    auto it = State().processHandles.find(reinterpret_cast<std::uintptr_t>(handle));
-    if (it == State().processHandles.end() || milliseconds != INFINITE) {
-        sim::ReportViolation("WaitForSingleObject: only an endless wait on a process is modelled");
-        return WAIT_FAILED;
-    }
-    if (!State().processes[it->second].waitedFor) State().clock += State().runTime;
-    State().processes[it->second].waitedFor = true;
+    sim::ProcessStart* process = ProcessOf(handle);
+    if (!process || milliseconds != INFINITE)
+        return Refuse("WaitForSingleObject: only an endless wait on a process is modelled", WAIT_FAILED);
+    if (!process->waitedFor) State().clock += State().runTime;
+    process->waitedFor = true;
     return WAIT_OBJECT_0;
 }
 
 BOOL WINAPI GetExitCodeProcess(HANDLE handle, LPDWORD status) {
-    auto it = State().processHandles.find(reinterpret_cast<std::uintptr_t>(handle));
-    if (it == State().processHandles.end() || !status) {
-        sim::ReportViolation("GetExitCodeProcess: handle not open");
-        return FALSE;
-    }
-    *status = State().processes[it->second].waitedFor ? State().processes[it->second].exitCode : STILL_ACTIVE;
+    const sim::ProcessStart* process = ProcessOf(handle);
+    if (!process || !status) return Refuse("GetExitCodeProcess: handle not open", FALSE);
+    *status = process->waitedFor ? process->exitCode : STILL_ACTIVE;
     return TRUE;
 }
 
@@ -266,10 +254,8 @@ void WINAPI Sleep(DWORD milliseconds) {
 }
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
-    if (State().processHandles.erase(reinterpret_cast<std::uintptr_t>(handle)) == 0) {
-        sim::ReportViolation("CloseHandle: handle not open");
-        return FALSE;
-    }
+    if (State().processHandles.erase(reinterpret_cast<std::uintptr_t>(handle)) == 0)
+        return Refuse("CloseHandle: handle not open", FALSE);
     return TRUE;
 }
 
@@ -277,46 +263,33 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
     const std::wstring& directory = State().systemDirectory;
     if (directory.empty()) return 0;
-    if (!buffer || directory.size() >= size) return static_cast<UINT>(directory.size() + 1);
-    for (std::size_t i = 0; i < directory.size(); ++i) {
-        if (directory[i] >= 0x80) sim::ReportViolation("GetSystemDirectoryA: non-ASCII directory not modelled");
-        buffer[i] = static_cast<char>(directory[i]);
-    }
-    buffer[directory.size()] = '\0';
-    return static_cast<UINT>(directory.size());
+    const UINT answer = CopyDirectory(directory, buffer, size);
+    const auto nonAscii = [](wchar_t c) { return c >= 0x80; };
+    if (answer == directory.size() && std::any_of(directory.begin(), directory.end(), nonAscii))
+        sim::ReportViolation("GetSystemDirectoryA: non-ASCII directory not modelled");
+    return answer;
 }
 
 UINT WINAPI GetSystemWindowsDirectoryW(LPWSTR buffer, UINT size) {
-    const std::size_t length = std::wcslen(sim::WindowsDirectory);
-    if (!buffer || length >= size) return static_cast<UINT>(length + 1);
-    std::wmemcpy(buffer, sim::WindowsDirectory, length + 1);
-    return static_cast<UINT>(length);
+    return CopyDirectory(sim::WindowsDirectory, buffer, size);
 }
 
 // The ANSI code page for ASCII text only: other bytes depend on the machine's code page.
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide, int capacity) {
-    if (codePage != CP_ACP || (flags & ~MB_ERR_INVALID_CHARS) || !text || length != -1 || !wide || capacity <= 0) {
-        sim::ReportViolation("MultiByteToWideChar: arguments not modelled");
-        return 0;
-    }
+    if (codePage != CP_ACP || (flags & ~MB_ERR_INVALID_CHARS) || !text || length != -1 || !wide || capacity <= 0)
+        return Refuse("MultiByteToWideChar: arguments not modelled", 0);
     const std::size_t count = std::strlen(text) + 1;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (static_cast<unsigned char>(text[i]) >= 0x80) {
-            sim::ReportViolation("MultiByteToWideChar: non-ASCII text not modelled");
-            return 0;
-        }
-    }
+    if (std::any_of(text, text + count, [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+        return Refuse("MultiByteToWideChar: non-ASCII text not modelled", 0);
     if (count > static_cast<std::size_t>(capacity)) return 0;  // ERROR_INSUFFICIENT_BUFFER
-    for (std::size_t i = 0; i < count; ++i) wide[i] = static_cast<WCHAR>(text[i]);
+    std::copy_n(text, count, wide);
     return static_cast<int>(count);
 }
 
 // Ordinal, upper-casing both sides when asked, as file names compare; ASCII letters only.
 int WINAPI CompareStringOrdinal(LPCWSTR first, int firstLength, LPCWSTR second, int secondLength, BOOL ignoreCase) {  // NOLINT(bugprone-easily-swappable-parameters): the Windows signature
-    if (!first || !second || firstLength < -1 || secondLength < -1) {
-        sim::ReportViolation("CompareStringOrdinal: arguments not modelled");
-        return 0;
-    }
+    if (!first || !second || firstLength < -1 || secondLength < -1)
+        return Refuse("CompareStringOrdinal: arguments not modelled", 0);
     const std::size_t a = firstLength == -1 ? std::wcslen(first) : static_cast<std::size_t>(firstLength);
     const std::size_t b = secondLength == -1 ? std::wcslen(second) : static_cast<std::size_t>(secondLength);
     const auto fold = [&](WCHAR c) {
@@ -334,42 +307,28 @@ int WINAPI CompareStringOrdinal(LPCWSTR first, int firstLength, LPCWSTR second, 
 // As documented: the length without the terminator, or when the buffer is too small the size
 // it needs with the terminator, or 0 on failure.
 UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT size) {
-    const std::wstring& directory = State().systemDirectory;
-    if (directory.empty()) return 0;
-    if (!buffer && size != 0) {
-        sim::ReportViolation("GetSystemDirectoryW: null buffer with a size");
-        return 0;
-    }
-    if (directory.size() >= size) return static_cast<UINT>(directory.size() + 1);
-    std::wmemcpy(buffer, directory.c_str(), directory.size() + 1);
-    return static_cast<UINT>(directory.size());
+    if (State().systemDirectory.empty()) return 0;
+    if (!buffer && size != 0) return Refuse("GetSystemDirectoryW: null buffer with a size", 0u);
+    return CopyDirectory(State().systemDirectory, buffer, size);
 }
 
 BOOL WINAPI SetCurrentDirectoryW(LPCWSTR path) {
-    if (!path || !*path) {
-        sim::ReportViolation("SetCurrentDirectoryW: null or empty path");
-        return 0;
-    }
+    if (!path || !*path) return Refuse("SetCurrentDirectoryW: null or empty path", FALSE);
     if (State().failSetCurrentDirectory) return 0;
     State().currentDirectory = path;
     return 1;
 }
 
 errno_t strcat_s(char* destination, rsize_t capacity, const char* source) {
-    std::size_t length;
-    if (!UsableDestination("strcat_s", destination, capacity, source, length)) return EINVAL;
-    return BoundedAppend("strcat_s", destination, capacity, length, source, SIZE_MAX);
+    return BoundedAppend("strcat_s", destination, capacity, source, SIZE_MAX, true);
 }
 
 errno_t wcscpy_s(wchar_t* destination, rsize_t capacity, const wchar_t* source) {
-    if (!UsableArguments("wcscpy_s", destination, capacity, source)) return EINVAL;
-    return BoundedAppend("wcscpy_s", destination, capacity, 0, source, SIZE_MAX);
+    return BoundedAppend("wcscpy_s", destination, capacity, source, SIZE_MAX, false);
 }
 
 errno_t wcsncat_s(wchar_t* destination, rsize_t capacity, const wchar_t* source, rsize_t count) {
-    std::size_t length;
-    if (!UsableDestination("wcsncat_s", destination, capacity, source, length)) return EINVAL;
-    return BoundedAppend("wcsncat_s", destination, capacity, length, source, count);
+    return BoundedAppend("wcsncat_s", destination, capacity, source, count, true);
 }
 
 }  // extern "C"
