@@ -77,9 +77,10 @@ void Arrange(const std::string& name, const std::wstring& seed, const std::wstri
     Registry(name + ": arranged (e2e_registry " + Narrow(seed) + ")", seed);
 }
 
-// cleanup.exe with ignored arguments, or started by launch.exe with its options.
+// cleanup.exe with ignored arguments, or started by launch.exe with its options; the one in
+// directory when given, as an admin starts it from the folder it was downloaded to.
 Ran RunCleanup(const std::wstring& launch = L"", const std::wstring& directory = L"") {
-    const std::wstring cleanup = Here + L"\\cleanup.exe";
+    const std::wstring cleanup = (directory.empty() ? Here : directory) + L"\\cleanup.exe";
     return launch.empty() ? Run(cleanup, L"--ignored \"two words\"", directory)
                           : Run(Here + L"\\launch.exe", launch + L" " + Quoted(cleanup), directory);
 }
@@ -273,12 +274,13 @@ void CommandLength(const std::string& name, size_t length) {
     Registry(name + ": all 26 rows gone, every neighbour intact", L"check");
 }
 
-// Started from a downloads folder holding look-alikes of everything a command processor would
-// find, with COMSPEC and without it.
+// Started in a downloads folder that holds it and look-alikes of everything a search for a
+// program or a command processor would find first, with COMSPEC and without it.
 void PlantedStartFolder() {
     const std::wstring downloads = Scratch + L"\\Downloads";
     const std::vector<std::wstring> traces =
         Plant(downloads, {L"msiexec.exe", L"msiexec.com", L"cmd.exe", L"msiexec.bat", L"msiexec.cmd"});
+    if (!Exists(downloads + L"\\cleanup.exe")) CopyOwn(Here + L"\\cleanup.exe", downloads + L"\\cleanup.exe");
     for (const wchar_t* launch : {L"", L"--without-comspec"}) {
         const std::string name = std::string("planted-start-folder, ") + (*launch ? "without" : "with") + " COMSPEC";
         ArrangeWithStandIn(name);
