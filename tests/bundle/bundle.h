@@ -88,8 +88,11 @@ struct Ran {
     std::string out, err;
 };
 // Runs a program with its output in journaled files of its own, in directory (the bundle's folder
-// when empty), and waits for it.
-Ran Run(const std::wstring& program, const std::wstring& arguments, const std::wstring& directory = L"");
+// when empty), and waits for it. Each NAME=VALUE of settings replaces NAME in the environment it
+// gets (%VARIABLES% in it expanded), and a NAME alone takes NAME away: what only a Windows parent
+// can do, since Wine sets COMSPEC in every process it starts from Linux.
+Ran Run(const std::wstring& program, const std::wstring& arguments, const std::wstring& directory = L"",
+        const std::vector<std::wstring>& settings = {});
 Ran Helper(const wchar_t* name, const std::wstring& arguments);
 // A helper's answer, with its exit status and error output when it failed or said anything there.
 std::string Answer(const Ran& ran);

@@ -77,12 +77,10 @@ void Arrange(const std::string& name, const std::wstring& seed, const std::wstri
     Registry(name + ": arranged (e2e_registry " + Narrow(seed) + ")", seed);
 }
 
-// cleanup.exe with ignored arguments, or started by launch.exe with its options; the one in
-// directory when given, as an admin starts it from the folder it was downloaded to.
-Ran RunCleanup(const std::wstring& launch = L"", const std::wstring& directory = L"") {
-    const std::wstring cleanup = (directory.empty() ? Here : directory) + L"\\cleanup.exe";
-    return launch.empty() ? Run(cleanup, L"--ignored \"two words\"", directory)
-                          : Run(Here + L"\\launch.exe", launch + L" " + Quoted(cleanup), directory);
+// cleanup.exe with ignored arguments and the settings in its environment; the one in directory
+// when given, as an admin starts it from the folder it was downloaded to.
+Ran RunCleanup(const std::vector<std::wstring>& settings = {}, const std::wstring& directory = L"") {
+    return Run((directory.empty() ? Here : directory) + L"\\cleanup.exe", L"--ignored \"two words\"", directory, settings);
 }
 
 void ExpectRun(const std::string& name, const Ran& run, const std::string& output) {
@@ -141,8 +139,8 @@ void LongBranch() {
 
 // A session's programs folder as a 64-bit process has it. Wine gives a 64-bit process the ProgramFiles
 // that its ProgramW6432 names, as Windows does when a 32-bit process starts a 64-bit one.
-std::wstring SessionProgramFiles(const std::wstring& folder) {
-    return L"--set " + Quoted(L"ProgramFiles=" + folder) + L" --set " + Quoted(L"ProgramW6432=" + folder);
+std::vector<std::wstring> SessionProgramFiles(const std::wstring& folder) {
+    return {L"ProgramFiles=" + folder, L"ProgramW6432=" + folder};
 }
 
 // What the admin's unelevated session could set: a command processor, a PATHEXT and PATH that
@@ -154,10 +152,10 @@ void HostileEnvironment(const std::string& name, bool programFiles, bool program
     std::vector<std::wstring> traces =
         Plant(planted, {L"evil.exe", InstallerIn(L"").substr(1), L"msiexec.bat", L"msiexec.cmd"});
     Journal("file", injected);
-    std::wstring settings = L"--set \"COMSPEC=" + planted + L"\\evil.exe\" --set PATHEXT=.BAT;.CMD --set \"PATH=" +
-                            planted + L";%PATH%\"";
-    if (programFiles) settings += L" " + SessionProgramFiles(planted);
-    if (programData) settings += L" --set \"ProgramData=C:\\PD&echo INJECTED>" + injected + L"&rem \"";
+    std::vector<std::wstring> settings = {L"COMSPEC=" + planted + L"\\evil.exe", L"PATHEXT=.BAT;.CMD", L"PATH=" + planted + L";%PATH%"};
+    if (programFiles)
+        for (const std::wstring& setting : SessionProgramFiles(planted)) settings.push_back(setting);
+    if (programData) settings.push_back(L"ProgramData=C:\\PD&echo INJECTED>" + injected + L"&rem ");
     const Ran run = RunCleanup(settings);
     Expect(name + ": exit status", std::to_string(run.status), "0");
     Check(name + ": output, the wait line first", run.out.rfind(WaitLine, 0) == 0, run.out);
@@ -209,15 +207,11 @@ void ArrangeWithStandIn(const std::string& name, const std::wstring& programFile
     ReplaceSystemMsiexec();
 }
 
-Ran RunWithStandIn(const std::wstring& launch = L"", const std::wstring& directory = L"") {
+Ran RunWithStandIn(const std::vector<std::wstring>& settings = {}, const std::wstring& directory = L"") {
     SetPrefixValue(MsiexecLoadOrder, L"native");
-    const Ran run = RunCleanup(launch, directory);
+    const Ran run = RunCleanup(settings, directory);
     PutBackPrefixValue(MsiexecLoadOrder);
     return run;
-}
-
-std::wstring SetEnvironment(const wchar_t* name, const std::wstring& value) {
-    return L"--set " + Quoted(std::wstring(name) + L"=" + value);
 }
 
 // Without the machine's value, the run cannot tell a session's folder from the machine's: a
@@ -229,7 +223,7 @@ void FolderUnset(const std::string& name, const PrefixValue& unset) {
     ArrangeWithStandIn(name);
     if (programFiles) FreshStandIn(plantedInstaller);
     SetPrefixValue(unset, nullptr);
-    ExpectRun(name, RunWithStandIn(programFiles ? SessionProgramFiles(planted) : SetEnvironment(L"ProgramData", ProgramData)),
+    ExpectRun(name, RunWithStandIn(programFiles ? SessionProgramFiles(planted) : std::vector<std::wstring>{L"ProgramData=" + ProgramData}),
               WaitLine + std::string(MsiexecRan));
     Check(name + ": the installer not run", !Exists(Installer() + L".args"));
     if (programFiles) Check(name + ": the session's installer not run", !Exists(plantedInstaller + L".args"));
@@ -245,9 +239,9 @@ void ProgramDataBlank() {
     SetPrefixValue(ProgramFilesDir, programFiles.c_str());
     SetPrefixValue(ProfileProgramData, programData.c_str());
     ArrangeWithStandIn(name, programFiles);
-    ExpectRun(name,
-              RunWithStandIn(SessionProgramFiles(programFiles) + L" " + SetEnvironment(L"ProgramData", programData)),
-              AllRan + MsiexecRan);
+    std::vector<std::wstring> settings = SessionProgramFiles(programFiles);
+    settings.push_back(L"ProgramData=" + programData);
+    ExpectRun(name, RunWithStandIn(settings), AllRan + MsiexecRan);
     Expect(name + ": installer arguments, the manifest path one argument", ReadText(InstallerIn(programFiles) + L".args"),
            InstallerArguments(programData));
     Registry(name + ": all 26 rows gone, every neighbour intact", L"check");
@@ -262,7 +256,7 @@ void CommandLength(const std::string& name, size_t length) {
     const std::wstring programData = L"C:\\" + std::wstring(length - fixed - 3, L'D');
     SetPrefixValue(ProfileProgramData, programData.c_str());
     ArrangeWithStandIn(name);
-    const Ran run = RunWithStandIn(SetEnvironment(L"ProgramData", programData));
+    const Ran run = RunWithStandIn({L"ProgramData=" + programData});
     if (length == 1023) {
         ExpectRun(name, run, AllRan + MsiexecRan);
         Expect(name + ": installer arguments, whole", ReadText(Installer() + L".args"), InstallerArguments(programData));
@@ -281,10 +275,11 @@ void PlantedStartFolder() {
     const std::vector<std::wstring> traces =
         Plant(downloads, {L"msiexec.exe", L"msiexec.com", L"cmd.exe", L"msiexec.bat", L"msiexec.cmd"});
     if (!Exists(downloads + L"\\cleanup.exe")) CopyOwn(Here + L"\\cleanup.exe", downloads + L"\\cleanup.exe");
-    for (const wchar_t* launch : {L"", L"--without-comspec"}) {
-        const std::string name = std::string("planted-start-folder, ") + (*launch ? "without" : "with") + " COMSPEC";
+    for (const bool comspec : {true, false}) {
+        const std::string name = std::string("planted-start-folder, ") + (comspec ? "with" : "without") + " COMSPEC";
         ArrangeWithStandIn(name);
-        ExpectRun(name, RunWithStandIn(launch, downloads), AllRan + MsiexecRan);
+        ExpectRun(name, RunWithStandIn(comspec ? std::vector<std::wstring>{} : std::vector<std::wstring>{L"COMSPEC"}, downloads),
+                  AllRan + MsiexecRan);
         Expect(name + ": nothing planted ran", Left(traces, downloads), "");
         Expect(name + ": the system directory's msiexec, once", ReadText(SystemMsiexec + L".args"), MsiexecArguments(1));
         Registry(name + ": all 26 rows gone, every neighbour intact", L"check");

@@ -1,6 +1,7 @@
 // The machine's folders, results, and the programs the bundle starts.
 #include "bundle.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iterator>
 #include <sstream>
@@ -121,13 +122,40 @@ std::string Hex(DWORD value) {
 
 std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
 
+namespace {
+
+std::vector<wchar_t> EnvironmentWith(const std::vector<std::wstring>& settings) {
+    const auto replaced = [&](const wchar_t* entry) {
+        return std::any_of(settings.begin(), settings.end(), [&](const std::wstring& setting) {
+            const std::wstring name = setting.substr(0, setting.find(L'='));
+            return _wcsnicmp(entry, name.c_str(), name.size()) == 0 && entry[name.size()] == L'=';
+        });
+    };
+    std::vector<std::wstring> entries;
+    wchar_t* strings = GetEnvironmentStringsW();
+    for (const wchar_t* entry = strings; *entry; entry += wcslen(entry) + 1)
+        if (!replaced(entry)) entries.emplace_back(entry);
+    FreeEnvironmentStringsW(strings);
+    for (const std::wstring& setting : settings) {
+        if (setting.find(L'=') == std::wstring::npos) continue;
+        std::wstring expanded(32768, L'\0');
+        const DWORD length = ExpandEnvironmentStringsW(setting.c_str(), expanded.data(), 32768);
+        entries.push_back(expanded.substr(0, length ? length - 1 : 0));
+    }
+    std::vector<wchar_t> block;
+    for (const std::wstring& entry : entries) block.insert(block.end(), entry.c_str(), entry.c_str() + entry.size() + 1);
+    block.push_back(L'\0');
+    return block;
+}
+
 // Under load, Wine now and then answers ERROR_INTERNAL_ERROR: the new process ended before its
 // start was done, so none of its code ran. Such a start is tried again, twice at most, and said.
 bool StartProcess(const std::wstring& program, std::wstring& commandLine, const std::wstring& directory,
-                  STARTUPINFOW& startup, PROCESS_INFORMATION& process) {
+                  const std::vector<std::wstring>& settings, STARTUPINFOW& startup, PROCESS_INFORMATION& process) {
+    std::vector<wchar_t> environment = EnvironmentWith(settings);
     for (int attempt = 1;; ++attempt) {
-        if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, directory.c_str(),
-                           &startup, &process))
+        if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                           settings.empty() ? nullptr : environment.data(), directory.c_str(), &startup, &process))
             return true;
         if (!UnderWine || GetLastError() != ERROR_INTERNAL_ERROR || attempt == 3) return false;
         std::printf("     Wine could not start %s (error 1359, its start ended early): starting it again\n",
@@ -136,9 +164,12 @@ bool StartProcess(const std::wstring& program, std::wstring& commandLine, const 
     }
 }
 
+}  // namespace
+
 // Under Wine a helper's Windows Installer calls leave a process behind for seconds that inherited
 // the output files: a pipe would stay open, and a file reused by the next helper would be shared.
-Ran Run(const std::wstring& program, const std::wstring& arguments, const std::wstring& directory) {
+Ran Run(const std::wstring& program, const std::wstring& arguments, const std::wstring& directory,
+        const std::vector<std::wstring>& settings) {
     static int runs = 0;
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     const std::wstring prefix =
@@ -161,7 +192,7 @@ Ran Run(const std::wstring& program, const std::wstring& arguments, const std::w
     startup.hStdError = open(errPath, GENERIC_WRITE, CREATE_ALWAYS);
     std::wstring commandLine = L"\"" + program + L"\" " + arguments;
     PROCESS_INFORMATION process;
-    if (StartProcess(program, commandLine, directory.empty() ? Here : directory, startup, process)) {
+    if (StartProcess(program, commandLine, directory.empty() ? Here : directory, settings, startup, process)) {
         WaitForSingleObject(process.hProcess, INFINITE);
         GetExitCodeProcess(process.hProcess, &ran.status);
         CloseHandle(process.hThread);
