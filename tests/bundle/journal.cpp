@@ -21,12 +21,15 @@ std::set<std::string> written;  // lines in the journal now
 
 std::string Line(const std::string& kind, const std::wstring& what) { return kind + " " + Narrow(what); }
 
-// The whole journal replaced at once: a run stopped meanwhile leaves the old one or the new.
+// The whole journal replaced at once: a run stopped meanwhile leaves the old one, and a copy
+// that the next restore removes.
+const std::wstring FreshJournal = JournalPath + L".new";
+
 bool SaveJournal(const std::string& text) {
-    const std::wstring fresh = JournalPath + L".new";
-    FILE* out = _wfopen(fresh.c_str(), L"wb");
-    return out && std::fputs(text.c_str(), out) >= 0 && std::fclose(out) == 0 &&
-           MoveFileExW(fresh.c_str(), JournalPath.c_str(), MOVEFILE_REPLACE_EXISTING);
+    FILE* out = _wfopen(FreshJournal.c_str(), L"wb");
+    if (!out) return false;
+    const bool written = std::fputs(text.c_str(), out) >= 0;
+    return std::fclose(out) == 0 && written && MoveFileExW(FreshJournal.c_str(), JournalPath.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
 // Takes back a line whose thing turned out not to be the run's to make.
@@ -296,6 +299,9 @@ std::string Found(const std::wstring& part) {
 }
 
 bool DropCutLine() {
+    FILE* in = _wfopen(JournalPath.c_str(), L"rb");  // one that cannot be read is never taken as empty
+    if (!in) return false;
+    std::fclose(in);
     const std::string text = ReadText(JournalPath);
     return text.empty() || text.back() == '\n' || SaveJournal(text.substr(0, text.rfind('\n') + 1));  // npos + 1: no whole line
 }
@@ -422,6 +428,7 @@ bool Restore(const std::string& who) {
     }
     const bool done = journal.own && left.empty();
     Check(who + ": everything it made put back", done, left + "the journal " + Narrow(JournalPath) + " stays");
+    if (done) DeleteFileW(FreshJournal.c_str());
     if (done && DeleteFileW(JournalPath.c_str())) ForgetJournal();
     return done;
 }
