@@ -172,8 +172,11 @@ Ran Run(const std::wstring& program, const std::wstring& arguments, const std::w
         const std::vector<std::wstring>& settings) {
     static int runs = 0;
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    const std::wstring prefix =
-        Scratch + L"\\run-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++runs);
+    // A killed prefix's Wine hands out its process ids again: an interrupted run's files, which its
+    // journal names and the restore deletes, may bear this run's id. Their names are passed over.
+    std::wstring prefix;
+    do prefix = Scratch + L"\\run-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++runs);
+    while (Exists(prefix + L".out") || Exists(prefix + L".err"));
     const std::wstring outPath = prefix + L".out", errPath = prefix + L".err";
     Ran ran;
     if (!Own(outPath) || !Own(errPath)) {
